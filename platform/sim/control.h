@@ -1,0 +1,126 @@
+// Driving the simulated platform: the one header through which tests, the
+// demo and the benchmarks reset it, inject faults, script the user's answers,
+// read the request trace and the notices, and move the board's axes.
+//
+// The simulated platform stands in for the part of Windows the library
+// touches (the driver's device, the registry, message boxes) and for the
+// board behind the driver. Everything in it is fixed-size static state.
+#pragma once
+
+#include <stdint.h>
+
+namespace Sim {
+
+// Back to the state of a freshly booted machine: no device handle open, the
+// board powered on (counters zero, multiplier 1), no faults, no notices, no
+// scripted answers, empty trace, call counts zero.
+void reset();
+
+// ---- Faults ----------------------------------------------------------------
+
+// The platform calls that can be made to fail. Any counts every call of the
+// other kinds in one sequence, so "the k-th platform call" can be failed
+// whatever it is.
+enum class Call {
+    DeviceRequest,  // DeviceIoControl
+    DeviceOpen,     // CreateFileA
+    DeviceClose,    // CloseHandle
+    RegistryCreate, // RegCreateKeyExA
+    RegistryOpen,   // RegOpenKeyExA
+    RegistrySet,    // RegSetValueExA
+    RegistryDelete, // RegDeleteKeyA
+    Any,
+};
+
+// Fail exactly the k-th call (1-based) of this kind, counted since the last
+// resetCounts() or reset().
+void failCall(Call kind, int k);
+// Fail the k-th call of this kind and every one after it.
+void failCallsFrom(Call kind, int k);
+// Calls of this kind made since the last resetCounts() or reset(), failed
+// ones included.
+int callCount(Call kind);
+// Zero every call count; faults set by number keep their numbers.
+void resetCounts();
+// Remove every fault, leaving the counts.
+void clearFaults();
+
+// Every device opening that asks for this access (0x80000000 read,
+// 0x40000000 write) fails.
+void failOpening(uint32_t access);
+// The driver answers every read with zero bytes (the request succeeds).
+void zeroByteReads(bool on);
+// The axis answers value instead of latch byte byteIndex (0 least
+// significant, 2 most), as a board with a broken loop-back would. A value
+// below 0 takes the corruption away.
+void corruptEcho(int axis, int byteIndex, int value);
+
+// ---- Requests --------------------------------------------------------------
+
+// Every device request the driver received since the last clearTrace(), one
+// token each, separated by single spaces: "w5=10" a write of byte 0x10 to
+// port 5, "r4" a read of port 4. A failed request ends in '!', a request on a
+// handle not opened for its direction starts with '~', an unknown control
+// code reads "?<code>".
+const char* trace();
+void clearTrace();
+
+// The shape of the last request the driver received.
+struct Request {
+    uint32_t handleAccess; // the access its handle was opened with
+    uint32_t code;
+    uint32_t inputLength;
+    uint32_t outputLength;
+    bool outputBuffer;     // non-null
+    bool overlapped;       // non-null
+};
+Request lastRequest();
+
+struct OpenCall {
+    char name[40];
+    uint32_t access;
+    uint32_t share;
+    bool securityAttributes; // non-null
+    uint32_t disposition;
+    uint32_t flags;
+    bool templateFile;       // non-null
+    bool succeeded;
+};
+// The device openings since the last reset(), oldest first; the first 16 are kept.
+int openCallCount();
+OpenCall openCall(int index);
+// Device handles open now.
+int openDeviceHandles();
+
+// ---- Notices ---------------------------------------------------------------
+
+struct Notice {
+    char text[160];
+    char caption[40];
+    uint32_t style;
+    bool ownerWindow; // a non-null owner was passed
+};
+// The notices shown since the last clearNotices() or reset(), oldest first.
+// The first 256 are kept; the count goes on.
+int noticeCount();
+Notice notice(int index);
+void clearNotices();
+// Answers for the next questions, in order. Once they are used up a question
+// is answered Yes and an error notice OK.
+void scriptAnswers(const int* answers, int count);
+// Each notice is also written to standard error as "[caption] text"; this
+// turns that off or on again (on after reset()).
+void echoNotices(bool on);
+
+// ---- Board -----------------------------------------------------------------
+
+// Encoder motion on one axis: cycles times its multiplier, wrapping at 24 bits.
+void moveAxis(int axis, int cycles);
+void setCounter(int axis, uint32_t value);
+uint32_t counter(int axis);
+uint32_t preset(int axis);
+int multiplier(int axis);
+// What a mode port (8 or 9) holds.
+int modePort(int port);
+
+} // namespace Sim

@@ -1,0 +1,200 @@
+// The device channel seen through the exports: how the two handles are
+// opened, what each request looks like, and every failure's notice and result.
+#include "tests/support.h"
+
+#include <cstring>
+
+using namespace TestSupport;
+
+namespace {
+
+constexpr uint32_t Read = 0x80000000u;
+constexpr uint32_t Write = 0x40000000u;
+
+using ChannelTest = LibraryTest;
+
+TEST_F(ChannelTest, OpensTheDeviceForReadingThenForWritingWithExactFlags)
+{
+    ASSERT_EQ(AZQ4810INITIALIZE(), 0);
+    ASSERT_EQ(Sim::openCallCount(), 2);
+    const uint32_t access[] = {Read, Write};
+    const uint32_t share[] = {1 /* FILE_SHARE_READ */, 2 /* FILE_SHARE_WRITE */};
+    for (int i = 0; i < 2; ++i) {
+        const Sim::OpenCall call = Sim::openCall(i);
+        SCOPED_TRACE(i);
+        EXPECT_STREQ(call.name, "\\\\.\\ZQ4810Dev");
+        EXPECT_EQ(call.access, access[i]);
+        EXPECT_EQ(call.share, share[i]);
+        EXPECT_FALSE(call.securityAttributes);
+        EXPECT_EQ(call.disposition, 3u); // OPEN_EXISTING
+        EXPECT_EQ(call.flags, 0u);
+        EXPECT_FALSE(call.templateFile);
+    }
+    EXPECT_EQ(Sim::openDeviceHandles(), 2);
+    EXPECT_EQ(AZQ4810CLOSE(), 0);
+    EXPECT_EQ(Sim::openDeviceHandles(), 0);
+    EXPECT_TRUE(notices().empty());
+}
+
+TEST_F(ChannelTest, ReadsAndWritesHaveTheirCodesLengthsAndHandles)
+{
+    initializeQuietly();
+
+    AZQ4810RESETCOUNTER(3);
+    Sim::Request write = Sim::lastRequest();
+    EXPECT_EQ(write.code, 1u);
+    EXPECT_EQ(write.handleAccess, Write);
+    EXPECT_EQ(write.inputLength, 5u);
+    EXPECT_EQ(write.outputLength, 0u);
+    EXPECT_FALSE(write.outputBuffer);
+    EXPECT_FALSE(write.overlapped);
+
+    AZQ4810READPOSITION(3);
+    Sim::Request read = Sim::lastRequest();
+    EXPECT_EQ(read.code, 0u);
+    EXPECT_EQ(read.handleAccess, Read);
+    EXPECT_EQ(read.inputLength, 4u);
+    EXPECT_EQ(read.outputLength, 1u);
+    EXPECT_TRUE(read.outputBuffer);
+    EXPECT_FALSE(read.overlapped);
+
+    // No request went to a handle of the other direction ('~') or failed ('!').
+    EXPECT_STREQ(Sim::trace(), "w7=02 w7=10 w7=01 r6 r6 r6");
+    EXPECT_TRUE(notices().empty());
+}
+
+TEST_F(ChannelTest, ReadOpeningFailsAndWritingIsNotAttempted)
+{
+    Sim::failOpening(Read);
+    EXPECT_EQ(AZQ4810INITIALIZE(), 255);
+    EXPECT_EQ(notices(), std::vector<std::string>{OpenReadFailed});
+    EXPECT_EQ(Sim::openCallCount(), 1);
+    EXPECT_EQ(Sim::openDeviceHandles(), 0);
+    EXPECT_STREQ(Sim::trace(), "");
+
+    // Nothing is open: requests never reach the driver, both closes fail.
+    clearRecords();
+    EXPECT_EQ(AZQ4810RESETCOUNTER(0), 255);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), 0);
+    EXPECT_EQ(AZQ4810CLOSE(), 510);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), 0);
+    EXPECT_EQ(notices(), (std::vector<std::string>{RequestFailed, CloseReadFailed, CloseWriteFailed}));
+}
+
+TEST_F(ChannelTest, WriteOpeningFailsAndTheReadHandleStaysInUse)
+{
+    Sim::failOpening(Write);
+    EXPECT_EQ(AZQ4810INITIALIZE(), 255);
+    EXPECT_EQ(notices(), std::vector<std::string>{OpenWriteFailed});
+    EXPECT_EQ(Sim::openDeviceHandles(), 1);
+    EXPECT_STREQ(Sim::trace(), "");
+
+    // Writes are refused at the library, reads still go out on the open read
+    // handle; the latch holds zero after power-on.
+    clearRecords();
+    Sim::setCounter(0, 0x123456);
+    EXPECT_EQ(AZQ4810READPOSITION(0), 0);
+    EXPECT_STREQ(Sim::trace(), "r0 r0 r0");
+    EXPECT_EQ(notices(), repeated(RequestFailed, 2));
+
+    // The close closes the read handle and reports the write handle.
+    clearRecords();
+    EXPECT_EQ(AZQ4810CLOSE(), 255);
+    EXPECT_EQ(notices(), std::vector<std::string>{CloseWriteFailed});
+    EXPECT_EQ(Sim::openDeviceHandles(), 0);
+}
+
+TEST_F(ChannelTest, FailedRequestsShowTheirNoticeAndGive255)
+{
+    initializeQuietly();
+    Sim::failCall(Sim::Call::DeviceRequest, 1);
+    EXPECT_EQ(AZQ4810RESETCOUNTER(1), 255);
+    EXPECT_STREQ(Sim::trace(), "w3=02!");
+    EXPECT_EQ(notices(), std::vector<std::string>{RequestFailed});
+
+    // A failed read contributes 0xFF as its byte: here the high byte.
+    clearRecords();
+    Sim::setCounter(2, 0x000102);
+    Sim::failCall(Sim::Call::DeviceRequest, 5);
+    EXPECT_EQ(AZQ4810READPOSITION(2), static_cast<int>(0xFFFF0102u));
+    EXPECT_STREQ(Sim::trace(), "w5=10 w5=01 r4 r4 r4!");
+    EXPECT_EQ(notices(), std::vector<std::string>{RequestFailed});
+}
+
+TEST_F(ChannelTest, ZeroByteReadsGiveOneAndTheirNotice)
+{
+    initializeQuietly();
+    Sim::zeroByteReads(true);
+    EXPECT_EQ(AZQ4810READPOSITION(0), 65793);
+    EXPECT_EQ(notices(), repeated(WrongLength, 3));
+    EXPECT_STREQ(Sim::trace(), "w1=10 w1=01 r0 r0 r0");
+}
+
+TEST_F(ChannelTest, ClosingReportsEachHandleThatCannotBeClosed)
+{
+    struct Case {
+        const char* name;
+        int failRead;  // which close calls fail: 1 = the read handle's, 2 = the write handle's
+        int failWrite;
+        int result;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {"both close", 0, 0, 0, {}},
+        {"read fails", 1, 0, 255, {CloseReadFailed}},
+        {"write fails", 0, 2, 255, {CloseWriteFailed}},
+        {"both fail", 1, 2, 510, {CloseReadFailed, CloseWriteFailed}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        initializeQuietly();
+        if (c.failRead != 0) {
+            Sim::failCall(Sim::Call::DeviceClose, c.failRead);
+        }
+        if (c.failWrite != 0) {
+            Sim::failCallsFrom(Sim::Call::DeviceClose, c.failWrite);
+        }
+        EXPECT_EQ(AZQ4810CLOSE(), c.result);
+        EXPECT_EQ(notices(), c.shown);
+        EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), 2);
+        // Both handles count as closed whatever the close calls said.
+        clearRecords();
+        EXPECT_EQ(AZQ4810RESETCOUNTER(0), 255);
+        EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), 0);
+    }
+}
+
+TEST_F(ChannelTest, ClosingWithoutOpeningOrTwiceShowsBothNoticesAndGives510)
+{
+    EXPECT_EQ(AZQ4810CLOSE(), 510);
+    EXPECT_EQ(notices(), (std::vector<std::string>{CloseReadFailed, CloseWriteFailed}));
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), 0);
+
+    initializeQuietly();
+    EXPECT_EQ(AZQ4810CLOSE(), 0);
+    EXPECT_EQ(AZQ4810CLOSE(), 510);
+    EXPECT_EQ(notices(), (std::vector<std::string>{CloseReadFailed, CloseWriteFailed}));
+}
+
+TEST_F(ChannelTest, InitializingAgainReplacesTheHandlesWithoutLeaking)
+{
+    ASSERT_EQ(AZQ4810INITIALIZE(), 0);
+    ASSERT_EQ(AZQ4810INITIALIZE(), 0);
+    EXPECT_EQ(Sim::openDeviceHandles(), 2);
+    EXPECT_EQ(Sim::openCallCount(), 4);
+    EXPECT_EQ(AZQ4810CLOSE(), 0);
+    EXPECT_EQ(Sim::openDeviceHandles(), 0);
+    EXPECT_TRUE(notices().empty());
+
+    // Also after a half-failed opening: the kept read handle is replaced.
+    Sim::failCall(Sim::Call::DeviceOpen, Sim::callCount(Sim::Call::DeviceOpen) + 2);
+    EXPECT_EQ(AZQ4810INITIALIZE(), 255);
+    EXPECT_EQ(Sim::openDeviceHandles(), 1);
+    EXPECT_EQ(AZQ4810INITIALIZE(), 0);
+    EXPECT_EQ(Sim::openDeviceHandles(), 2);
+    EXPECT_EQ(AZQ4810CLOSE(), 0);
+    EXPECT_EQ(Sim::openDeviceHandles(), 0);
+}
+
+} // namespace

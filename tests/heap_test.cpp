@@ -1,0 +1,112 @@
+// No export touches the heap, on any path: every allocation in the process is
+// counted around each call.
+#include "tests/support.h"
+
+#include <cstddef>
+
+namespace {
+
+volatile long allocations;
+
+} // namespace
+
+#if defined(_WIN32)
+// The DLL imports no allocator at all (its import table is checked on its
+// own), and the test program's C runtime offers no allocation hook.
+#define ZQ4810_HEAP_COUNTING 0
+#elif defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#define ZQ4810_HEAP_COUNTING 1
+namespace {
+void onAllocate(const volatile void*, size_t)
+{
+    allocations = allocations + 1;
+}
+void onFree(const volatile void*) {}
+[[maybe_unused]] const int installed = __sanitizer_install_malloc_and_free_hooks(onAllocate, onFree);
+} // namespace
+#else
+// glibc: the program's own malloc family replaces the C library's and hands
+// over to it; operator new comes through malloc.
+#define ZQ4810_HEAP_COUNTING 1
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+
+void* malloc(size_t size)
+{
+    allocations = allocations + 1;
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size)
+{
+    allocations = allocations + 1;
+    return __libc_calloc(count, size);
+}
+void* realloc(void* block, size_t size)
+{
+    allocations = allocations + 1;
+    return __libc_realloc(block, size);
+}
+void* aligned_alloc(size_t alignment, size_t size)
+{
+    allocations = allocations + 1;
+    return __libc_memalign(alignment, size);
+}
+}
+#endif
+
+namespace {
+
+using HeapTest = LibraryTest;
+
+long allocationsDuring(void (*body)())
+{
+    const long before = allocations;
+    body();
+    return allocations - before;
+}
+
+TEST_F(HeapTest, TheCounterSeesAnAllocation)
+{
+#if !ZQ4810_HEAP_COUNTING
+    GTEST_SKIP() << "no allocation hook in this C runtime; the DLL's imports show it has no allocator";
+#endif
+    EXPECT_GE(allocationsDuring([] { delete new volatile int(1); }), 1);
+}
+
+TEST_F(HeapTest, NoExportAllocatesOnAnyPath)
+{
+#if !ZQ4810_HEAP_COUNTING
+    GTEST_SKIP() << "no allocation hook in this C runtime; the DLL's imports show it has no allocator";
+#endif
+    Sim::echoNotices(true); // the echo is part of every failure path
+    const long normal = allocationsDuring([] {
+        AZQ4810INITIALIZE();
+        AZQ4810READPOSITION(0);
+        AZQ4810RESETCOUNTER(1);
+        AZQ4810SETMULTIPLIER(2);
+        AZQ4810CHANGEMODE(4, 3);
+        AZQ4810PRWRITE(3, 0x123456);
+        AZQ4810READPOSITION(INT_MIN);
+        AZQ4810CLOSE();
+    });
+    EXPECT_EQ(normal, 0);
+
+    Sim::failCallsFrom(Sim::Call::Any, 1);
+    const long failing = allocationsDuring([] {
+        AZQ4810INITIALIZE();
+        AZQ4810READPOSITION(0);
+        AZQ4810RESETCOUNTER(1);
+        AZQ4810SETMULTIPLIER(2);
+        AZQ4810CHANGEMODE(4, 3);
+        AZQ4810PRWRITE(3, 0x123456);
+        AZQ4810CLOSE();
+    });
+    EXPECT_EQ(failing, 0);
+    Sim::echoNotices(false);
+}
+
+} // namespace
