@@ -15,8 +15,10 @@ volatile long allocations;
 // own), and the test program's C runtime offers no allocation hook.
 #define ZQ4810_HEAP_COUNTING 0
 #elif defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
 #define ZQ4810_HEAP_COUNTING 1
+// The sanitizer runtime's allocation hooks (gcc ships no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
 namespace {
 void onAllocate(const volatile void*, size_t)
 {
