@@ -112,6 +112,37 @@ void scriptAnswers(const int* answers, int count);
 // turns that off or on again (on after reset()).
 void echoNotices(bool on);
 
+// ---- Registry --------------------------------------------------------------
+//
+// Paths are relative to HKEY_LOCAL_MACHINE, compared without regard to case,
+// with or without a trailing backslash: "SYSTEM\\CurrentControlSet\\Services\\ZQ4810".
+// On the host the registry is an in-memory tree with Windows' semantics; in
+// the Windows test program these same calls reach the real registry.
+
+// Calls naming this path (or, for values, this value name) fail with
+// ERROR_ACCESS_DENIED, until reset(). Up to 8 of each kind.
+void failRegistryCreate(const char* path);
+void failRegistryOpen(const char* path);
+void failRegistrySet(const char* valueName);
+void failRegistryDelete(const char* path);
+
+// Inspection and set-up, for tests: these never count as calls or fail.
+bool registryKeyExists(const char* path);
+// Whether the value exists; when it does, its type and up to *size bytes of
+// data are copied and *size becomes its real size.
+bool registryValue(const char* path, const char* name, uint32_t* type, uint8_t* data, uint32_t* size);
+// The number of subkeys the key has (0 for a missing key); the name of
+// subkey i, or an empty text.
+int registrySubkeyCount(const char* path);
+const char* registrySubkeyName(const char* path, int index);
+// Creates the key (and its parents) / sets a value, as an earlier program would have.
+void registryCreateKey(const char* path);
+void registrySetValue(const char* path, const char* name, uint32_t type, const void* data, uint32_t size);
+// Removes the key with everything below it (no-op when missing).
+void registryDeleteTree(const char* path);
+// Key handles opened or created and not yet closed.
+int openRegistryKeys();
+
 // ---- Board -----------------------------------------------------------------
 
 // Encoder motion on one axis: cycles times its multiplier, wrapping at 24 bits.

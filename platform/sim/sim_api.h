@@ -17,6 +17,17 @@ BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpI
 BOOL WINAPI SimCloseHandle(HANDLE hObject);
 int WINAPI SimMessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
+LSTATUS WINAPI SimRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                                  DWORD dwOptions, REGSAM samDesired,
+                                  LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                                  LPDWORD lpdwDisposition);
+LSTATUS WINAPI SimRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                PHKEY phkResult);
+LSTATUS WINAPI SimRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                 const BYTE* lpData, DWORD cbData);
+LSTATUS WINAPI SimRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI SimRegCloseKey(HKEY hKey);
+
 } // extern "C"
 
 namespace SimDevice {
@@ -24,5 +35,22 @@ void reset();
 }
 
 namespace SimNotices {
+void reset();
+}
+
+// The registry's store: the in-memory tree on the host (registry.cpp); in the
+// Windows test program, the real registry behind thin wrappers.
+namespace SimRegistry {
+void reset();
+}
+
+// The registry faults set through control.h, shared by both stores. Each
+// call counts as one platform call of its kind (SimFaults) and tells whether
+// it must fail, by number or by its path or value name.
+namespace SimRegistryFaults {
+bool create(const char* path);
+bool open(const char* path);
+bool set(const char* valueName);
+bool remove(const char* path);
 void reset();
 }
