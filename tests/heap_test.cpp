@@ -86,6 +86,12 @@ TEST_F(HeapTest, NoExportAllocatesOnAnyPath)
 #endif
     Sim::echoNotices(true); // the echo is part of every failure path
     const long normal = allocationsDuring([] {
+        AZQ4810CHECKIFDRIVER();
+        AZQ4810SETBASEADDRESS(0x300);
+        AZQ4810CHECKIFDRIVER();
+        AZQ4810DELETEALL();
+        AZQ4810SETBASEADDRESS(0x300);
+        AZQ4810DELETE();
         AZQ4810INITIALIZE();
         AZQ4810READPOSITION(0);
         AZQ4810RESETCOUNTER(1);
@@ -99,6 +105,10 @@ TEST_F(HeapTest, NoExportAllocatesOnAnyPath)
 
     Sim::failCallsFrom(Sim::Call::Any, 1);
     const long failing = allocationsDuring([] {
+        AZQ4810CHECKIFDRIVER();
+        AZQ4810SETBASEADDRESS(0x300);
+        AZQ4810DELETEALL();
+        AZQ4810DELETE();
         AZQ4810INITIALIZE();
         AZQ4810READPOSITION(0);
         AZQ4810RESETCOUNTER(1);
