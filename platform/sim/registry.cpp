@@ -56,35 +56,10 @@ Value values[MaxValues];
 KeyHandle handles[MaxHandles];
 bool populated;
 
-char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool sameName(const char* a, const char* b, int lengthA)
-{
-    int i = 0;
-    for (; i < lengthA && b[i] != '\0'; ++i) {
-        if (upper(a[i]) != upper(b[i])) {
-            return false;
-        }
-    }
-    return i == lengthA && b[i] == '\0';
-}
-
-int length(const char* text)
-{
-    int n = 0;
-    while (text[n] != '\0') {
-        ++n;
-    }
-    return n;
-}
-
 int findChild(int parent, const char* name, int nameLength)
 {
     for (int i = 1; i < MaxKeys; ++i) {
-        if (keys[i].used && keys[i].parent == parent && sameName(name, keys[i].name, nameLength)) {
+        if (keys[i].used && keys[i].parent == parent && SimText::sameNoCase(name, nameLength, keys[i].name)) {
             return i;
         }
     }
@@ -161,6 +136,17 @@ Walk walk(int start, const char* path, bool create)
 
 void ensurePopulated();
 
+// The open handle an HKEY names, or null.
+KeyHandle* openSlot(HKEY hKey)
+{
+    const uintptr_t value = reinterpret_cast<uintptr_t>(hKey);
+    if (value < FirstHandle || (value - FirstHandle) % 4 != 0 || (value - FirstHandle) / 4 >= MaxHandles) {
+        return nullptr;
+    }
+    KeyHandle& handle = handles[(value - FirstHandle) / 4];
+    return handle.open ? &handle : nullptr;
+}
+
 // The key a handle names: HKEY_LOCAL_MACHINE or an open handle's key.
 // -2 when the handle is not valid, Deleted when its key was deleted.
 int keyOf(HKEY hKey)
@@ -169,12 +155,8 @@ int keyOf(HKEY hKey)
     if (hKey == HKEY_LOCAL_MACHINE) {
         return Root;
     }
-    const uintptr_t value = reinterpret_cast<uintptr_t>(hKey);
-    if (value < FirstHandle || (value - FirstHandle) % 4 != 0 || (value - FirstHandle) / 4 >= MaxHandles) {
-        return -2;
-    }
-    const KeyHandle& handle = handles[(value - FirstHandle) / 4];
-    return handle.open ? handle.key : -2;
+    const KeyHandle* handle = openSlot(hKey);
+    return handle != nullptr ? handle->key : -2;
 }
 
 HKEY openHandle(int key)
@@ -222,7 +204,7 @@ void fullPath(int key, const char* subKey, char* out, int size)
     if (subKey == nullptr || *subKey == '\0') {
         return;
     }
-    int at = length(out);
+    int at = SimText::length(out);
     if (at > 0 && at < size - 1) {
         out[at++] = '\\';
     }
@@ -268,7 +250,7 @@ Value* findValue(int key, const char* name)
 {
     const char* wanted = name != nullptr ? name : "";
     for (Value& value : values) {
-        if (value.used && value.key == key && sameName(wanted, value.name, length(wanted))) {
+        if (value.used && value.key == key && SimText::sameNoCase(wanted, value.name)) {
             return &value;
         }
     }
@@ -278,7 +260,7 @@ Value* findValue(int key, const char* name)
 LONG storeValue(int key, const char* name, DWORD type, const BYTE* data, DWORD size)
 {
     const char* wanted = name != nullptr ? name : "";
-    if (length(wanted) >= ValueNameSize || size > MaxData) {
+    if (SimText::length(wanted) >= ValueNameSize || size > MaxData) {
         return ErrorOutOfMemory;
     }
     Value* value = findValue(key, wanted);
@@ -459,16 +441,14 @@ extern "C" LSTATUS WINAPI SimRegCloseKey(HKEY hKey)
         // Closing a predefined key is allowed and changes nothing.
         return finish(call, ERROR_SUCCESS);
     }
-    const uintptr_t value = reinterpret_cast<uintptr_t>(hKey);
-    if (value < FirstHandle || (value - FirstHandle) % 4 != 0 || (value - FirstHandle) / 4 >= MaxHandles ||
-        !handles[(value - FirstHandle) / 4].open) {
+    KeyHandle* handle = openSlot(hKey);
+    if (handle == nullptr) {
         return finish(call, ERROR_INVALID_HANDLE);
     }
-    KeyHandle& handle = handles[(value - FirstHandle) / 4];
-    if (handle.key >= Root) {
-        pathOf(handle.key, call.path, sizeof call.path);
+    if (handle->key >= Root) {
+        pathOf(handle->key, call.path, sizeof call.path);
     }
-    handle.open = false;
+    handle->open = false;
     return finish(call, ERROR_SUCCESS);
 }
 

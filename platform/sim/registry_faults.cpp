@@ -23,26 +23,27 @@ RuleList deleteRules;
 Sim::RegistryCall calls[MaxCalls];
 int callTotal;
 
-char upper(char c)
+// The length of a name without a trailing backslash.
+int trimmedLength(const char* name)
 {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    const int n = SimText::length(name);
+    return n > 0 && name[n - 1] == '\\' ? n - 1 : n;
 }
 
 // Registry names compare without regard to case; a trailing backslash names
 // the same key.
 bool sameName(const char* a, const char* b)
 {
-    if (a == nullptr || b == nullptr) {
-        return a == b;
+    const int n = trimmedLength(a);
+    if (n != trimmedLength(b)) {
+        return false;
     }
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (upper(*a) != upper(*b)) {
+    for (int i = 0; i < n; ++i) {
+        if (SimText::upper(a[i]) != SimText::upper(b[i])) {
             return false;
         }
     }
-    const bool restA = *a == '\0' || (a[0] == '\\' && a[1] == '\0');
-    const bool restB = *b == '\0' || (b[0] == '\\' && b[1] == '\0');
-    return restA && restB;
+    return true;
 }
 
 void add(RuleList& list, const char* name)
