@@ -10,6 +10,8 @@ void reset()
     SimFaults::reset();
     SimDevice::reset();
     SimNotices::reset();
+    SimRegistryFaults::reset();
+    SimRegistry::reset();
 }
 
 } // namespace Sim

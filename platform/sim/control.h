@@ -147,6 +147,25 @@ void registryDeleteTree(const char* path);
 // Key handles opened or created and not yet closed.
 int openRegistryKeys();
 
+// Every registry call since the last reset() or clearRegistryCalls(), oldest
+// first; the first 64 are kept.
+struct RegistryCall {
+    char operation;       // 'C' create, 'O' open, 'S' set value, 'D' delete, 'X' close
+    char path[200];       // the key named or, for 'S' and 'X', the key the handle is open on
+    char valueName[40];   // 'S' only
+    uint32_t access;      // 'C', 'O'
+    uint32_t options;     // 'C', 'O'
+    bool classGiven;      // 'C': a non-null class
+    bool securityGiven;   // 'C': non-null security attributes
+    uint32_t reserved;    // the Reserved argument ('C', 'S')
+    uint32_t type;        // 'S'
+    uint32_t size;        // 'S'
+    long result;          // what the call returned
+};
+int registryCallCount();
+RegistryCall registryCall(int index);
+void clearRegistryCalls();
+
 // ---- Board -----------------------------------------------------------------
 
 // Encoder motion on one axis: cycles times its multiplier, wrapping at 24 bits.

@@ -30,4 +30,35 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     return SimMessageBoxA(hWnd, lpText, lpCaption, uType);
 }
 
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition)
+{
+    return SimRegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                              lpSecurityAttributes, phkResult, lpdwDisposition);
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult)
+{
+    return SimRegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired, phkResult);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData)
+{
+    return SimRegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    return SimRegDeleteKeyA(hKey, lpSubKey);
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey)
+{
+    return SimRegCloseKey(hKey);
+}
+
 } // extern "C"

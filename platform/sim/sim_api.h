@@ -4,6 +4,7 @@
 // program points the DLL's imports at them.
 #pragma once
 
+#include "platform/sim/control.h"
 #include "platform/win32.h"
 
 extern "C" {
@@ -52,5 +53,7 @@ bool create(const char* path);
 bool open(const char* path);
 bool set(const char* valueName);
 bool remove(const char* path);
+// Keeps a call for Sim::registryCall().
+void record(const Sim::RegistryCall& call);
 void reset();
 }
