@@ -51,6 +51,8 @@ struct Record {
     int deviceHandles = 0;
     std::vector<Sim::Call> calls; // the kind of each platform call, in order
     std::vector<Sim::OpenCall> openings;
+    std::vector<Sim::RegistryCall> registry; // every call but the closes, which are not counted
+    int registryKeys = 0;                    // key handles open after the call
 };
 
 // ---- The scenarios -----------------------------------------------------------
@@ -60,6 +62,10 @@ enum class Rule {
     ReadPosition, // a count whose failed reads each give 0xFF
     WriteSum,     // 255 more for each failed write
     Close,        // 255 more for each failed close
+    CheckIfDriver,
+    SetBaseAddress,
+    Delete,
+    DeleteAll,
 };
 
 // The counts a position read finds: the latch already holds the first, the
@@ -96,6 +102,34 @@ void latchedThenMoved()
 
 void nothing() {}
 
+const char* const ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+const char* const ParametersKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
+const char* const EnumKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
+
+void answeredNo()
+{
+    static const int No = 7;
+    Sim::scriptAnswers(&No, 1);
+}
+
+void serviceKeyPresent()
+{
+    Sim::registryCreateKey(ServiceKey);
+}
+
+void registered()
+{
+    Sim::echoNotices(false);
+    AZQ4810SETBASEADDRESS(0x300);
+}
+
+// A registration on which the driver has run once: it added its Enum key.
+void registeredAndRun()
+{
+    registered();
+    Sim::registryCreateKey(EnumKey);
+}
+
 struct Scenario {
     const char* name;
     void (*setUp)();
@@ -121,9 +155,109 @@ const Scenario Scenarios[] = {
     {"CHANGEMODE(4, 5)", started, [] { return AZQ4810CHANGEMODE(4, 5); }, Rule::WriteSum, 0},
     {"PRWRITE(1, 0x12345678)", started, [] { return AZQ4810PRWRITE(1, 0x12345678); }, Rule::WriteSum, 0},
     {"CLOSE", started, [] { return AZQ4810CLOSE(); }, Rule::Close, 0},
+    {"CHECKIFDRIVER answered Yes", nothing, [] { return AZQ4810CHECKIFDRIVER(); }, Rule::CheckIfDriver, 0},
+    {"CHECKIFDRIVER answered No", answeredNo, [] { return AZQ4810CHECKIFDRIVER(); }, Rule::CheckIfDriver, 0},
+    {"CHECKIFDRIVER on a present key", serviceKeyPresent, [] { return AZQ4810CHECKIFDRIVER(); },
+     Rule::CheckIfDriver, 0},
+    {"SETBASEADDRESS on a clean machine", nothing, [] { return AZQ4810SETBASEADDRESS(0x300); },
+     Rule::SetBaseAddress, 0},
+    {"SETBASEADDRESS after CHECKIFDRIVER", serviceKeyPresent, [] { return AZQ4810SETBASEADDRESS(0x2A0); },
+     Rule::SetBaseAddress, 0},
+    {"SETBASEADDRESS again", registered, [] { return AZQ4810SETBASEADDRESS(0x310); }, Rule::SetBaseAddress, 0},
+    {"DELETE on a bare service key", serviceKeyPresent, [] { return AZQ4810DELETE(); }, Rule::Delete, 0},
+    {"DELETEALL after the driver ran", registeredAndRun, [] { return AZQ4810DELETEALL(); }, Rule::DeleteAll, 0},
 };
 
 // ---- The rules -------------------------------------------------------------
+
+// The keys the registration touches, told apart by path.
+enum class Key { Service, Parameters, Enum, ServicesRoot, EventSource };
+
+std::string lower(std::string text)
+{
+    for (char& c : text) {
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    if (!text.empty() && text.back() == '\\') {
+        text.pop_back();
+    }
+    return text;
+}
+
+Key keyOf(const Sim::RegistryCall& call)
+{
+    const std::string path = lower(call.path);
+    if (path == lower(ServiceKey)) {
+        return Key::Service;
+    }
+    if (path == lower(ParametersKey)) {
+        return Key::Parameters;
+    }
+    if (path == lower(EnumKey)) {
+        return Key::Enum;
+    }
+    if (path == "system\\currentcontrolset\\services") {
+        return Key::ServicesRoot;
+    }
+    return Key::EventSource; // the one other key the registration creates
+}
+
+// A registry call as one line: "S:<key path>:Type", "!" at the end when it failed.
+std::string describe(const Sim::RegistryCall& call)
+{
+    return std::string(1, call.operation) + ":" + lower(call.path) +
+           (call.operation == 'S' ? ":" + std::string(call.valueName) : "") + (call.result != 0 ? "!" : "");
+}
+
+std::vector<std::string> describe(const std::vector<Sim::RegistryCall>& calls)
+{
+    std::vector<std::string> all;
+    for (const Sim::RegistryCall& call : calls) {
+        all.push_back(describe(call));
+    }
+    return all;
+}
+
+// The fault chains of registration and removal: for each registry call that
+// can fail, the notices the failure adds in order, and whether the export
+// stops there with 255. Two failures add none: a Parameters key that cannot
+// be created has no notice of its own (only its caller's), and a deletion
+// after a declined first setup is not shown.
+struct Chain {
+    Rule rule;
+    char operation;
+    Key key;
+    std::vector<std::string> notices;
+    bool stops;
+};
+
+const std::vector<Chain>& chains()
+{
+    static const std::vector<Chain> all = {
+        {Rule::CheckIfDriver, 'C', Key::Service, {CreateServiceKeyFailed}, true},
+        {Rule::CheckIfDriver, 'D', Key::Service, {}, false},
+        {Rule::SetBaseAddress, 'C', Key::Service, {CreateServiceKeyFailed, DriverDataFailed}, true},
+        {Rule::SetBaseAddress, 'S', Key::Service, {SetServiceValueFailed, DriverDataFailed}, true},
+        {Rule::SetBaseAddress, 'O', Key::ServicesRoot, {SkippingLogEntry}, false},
+        {Rule::SetBaseAddress, 'C', Key::EventSource, {CreateEventKeyFailed}, false},
+        {Rule::SetBaseAddress, 'S', Key::EventSource, {SetEventValueFailed, DriverDataFailed}, true},
+        {Rule::SetBaseAddress, 'C', Key::Parameters, {DeviceDataFailed}, true},
+        {Rule::SetBaseAddress, 'S', Key::Parameters, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed},
+         true},
+        {Rule::Delete, 'D', Key::Service, {DeleteServiceFailed}, true},
+        {Rule::DeleteAll, 'D', Key::Parameters, {DeleteParametersFailed}, false},
+        {Rule::DeleteAll, 'D', Key::Enum, {DeleteEnumFailed}, false},
+        {Rule::DeleteAll, 'D', Key::Service, {DeleteServiceFailed}, false},
+    };
+    return all;
+}
+
+// The first-setup question and the restart warning come once the service key
+// (with its values and the event source) is done, before anything else.
+bool beforeTheQuestionOrWarning(char operation, Key key)
+{
+    return operation != 'D' && (key == Key::Service || key == Key::ServicesRoot || key == Key::EventSource);
+}
 
 // The failed call, as the normal run made it.
 struct Site {
@@ -131,6 +265,7 @@ struct Site {
     int ordinal;        // 1 for the first call of its kind in the run
     int requestIndex;   // DeviceRequest: its index in the normal trace
     uint32_t access;    // DeviceOpen: what the opening asked for
+    int registryIndex;  // a registry call: its index among the normal run's registry calls
 };
 
 // What a run with the site failing must give.
@@ -142,6 +277,7 @@ struct Expected {
     // Initialize: the self-test of this axis may stop reading early; the
     // actual number of its reads is taken from the run (see below).
     int shortenedAxis = -1;
+    std::vector<std::string> registry;
 };
 
 std::string failed(const std::string& token)
@@ -210,12 +346,82 @@ int signExtended(uint32_t count)
     return static_cast<int>(count << 8) >> 8;
 }
 
+bool isRegistry(Sim::Call kind)
+{
+    return kind == Sim::Call::RegistryCreate || kind == Sim::Call::RegistryOpen || kind == Sim::Call::RegistrySet ||
+           kind == Sim::Call::RegistryDelete;
+}
+
+Expected expectRegistry(const Scenario& scenario, const Record& normal, const Site& site)
+{
+    Expected e;
+    e.trace = normal.trace;
+    e.deviceHandles = normal.deviceHandles;
+    const Sim::RegistryCall& call = normal.registry[static_cast<size_t>(site.registryIndex)];
+    const Key key = keyOf(call);
+    const Chain* chain = nullptr;
+    for (const Chain& c : chains()) {
+        if (c.rule == scenario.rule && c.operation == call.operation && c.key == key) {
+            chain = &c;
+        }
+    }
+    if (chain == nullptr) {
+        ADD_FAILURE() << "no rule for a failed " << describe(call);
+        return e;
+    }
+
+    std::vector<Sim::RegistryCall> calls(normal.registry.begin(), normal.registry.begin() + site.registryIndex + 1);
+    calls.back().result = 5;
+    int failures = 1;
+    if (!chain->stops) {
+        for (size_t i = static_cast<size_t>(site.registryIndex) + 1; i < normal.registry.size(); ++i) {
+            Sim::RegistryCall next = normal.registry[i];
+            // Without the services root or its own key the event source
+            // writes nothing.
+            if ((key == Key::ServicesRoot || key == Key::EventSource) && keyOf(next) == Key::EventSource) {
+                continue;
+            }
+            // A subkey left behind makes the service key's deletion fail too,
+            // with its notice.
+            if (scenario.rule == Rule::DeleteAll && key != Key::Service && keyOf(next) == Key::Service) {
+                next.result = 5;
+                ++failures;
+            }
+            calls.push_back(next);
+        }
+    }
+    e.registry = describe(calls);
+
+    std::vector<std::string> chainNotices = chain->notices;
+    if (failures > 1) {
+        chainNotices.push_back(DeleteServiceFailed);
+    }
+    if (beforeTheQuestionOrWarning(call.operation, key)) {
+        e.notices = chainNotices + (chain->stops ? std::vector<std::string>{} : normal.notices);
+    } else {
+        e.notices = normal.notices + chainNotices;
+    }
+
+    if (chain->stops) {
+        e.result = ResultFailure;
+    } else if (scenario.rule == Rule::DeleteAll) {
+        e.result = normal.result + failures * ResultFailure;
+    } else {
+        e.result = normal.result; // the failure is shown and the export goes on
+    }
+    return e;
+}
+
 Expected expect(const Scenario& scenario, const Record& normal, const Site& site)
 {
+    if (isRegistry(site.kind)) {
+        return expectRegistry(scenario, normal, site);
+    }
     Expected e;
     e.trace = normal.trace;
     e.notices = noticeFor(scenario, site);
     e.deviceHandles = normal.deviceHandles;
+    e.registry = describe(normal.registry);
     if (site.kind == Sim::Call::DeviceRequest) {
         e.trace[static_cast<size_t>(site.requestIndex)] = failed(normal.trace[static_cast<size_t>(site.requestIndex)]);
     }
@@ -268,6 +474,9 @@ Expected expect(const Scenario& scenario, const Record& normal, const Site& site
     case Rule::Close:
         e.result = normal.result + ResultFailure;
         break;
+    default:
+        ADD_FAILURE() << "a device call from a registry export";
+        break;
     }
     return e;
 }
@@ -298,14 +507,21 @@ Record runOnce(const Scenario& scenario, int failing)
     for (int i = openingsBefore; i < Sim::openCallCount(); ++i) {
         run.openings.push_back(Sim::openCall(i));
     }
+    for (int i = 0; i < Sim::registryCallCount(); ++i) {
+        if (Sim::registryCall(i).operation != 'X') {
+            run.registry.push_back(Sim::registryCall(i));
+        }
+    }
+    run.registryKeys = Sim::openRegistryKeys();
     return run;
 }
 
 Site siteOf(const Record& normal, int k)
 {
-    Site site{normal.calls[static_cast<size_t>(k - 1)], 0, -1, 0};
+    Site site{normal.calls[static_cast<size_t>(k - 1)], 0, -1, 0, -1};
     int requests = 0;
     for (int i = 0; i < k; ++i) {
+        site.registryIndex += isRegistry(normal.calls[static_cast<size_t>(i)]) ? 1 : 0;
         if (normal.calls[static_cast<size_t>(i)] == site.kind) {
             ++site.ordinal;
         }
@@ -363,15 +579,21 @@ TEST_P(FaultInjectionTest, EveryPlatformCallFailingAloneFollowsTheRules)
 {
     const Scenario& scenario = GetParam();
     const Record normal = runOnce(scenario, 0);
-    ASSERT_TRUE(normal.notices.empty()) << "the normal run must succeed";
+    // The normal run succeeds: it shows at most the first-setup question or
+    // the restart warning.
+    for (const std::string& notice : normal.notices) {
+        ASSERT_TRUE(notice == FirstSetupQuestion || notice == RestartWarning) << notice;
+    }
     ASSERT_GT(normal.calls.size(), 0u);
+    ASSERT_LE(normal.calls.size(), 512u) << "beyond what the simulator keeps of the calls";
 
     for (int k = 1; k <= static_cast<int>(normal.calls.size()); ++k) {
         const Site site = siteOf(normal, k);
         SCOPED_TRACE(std::string(scenario.name) + ", failing call " + std::to_string(k) +
-                     (site.requestIndex >= 0 && site.kind == Sim::Call::DeviceRequest
+                     (site.kind == Sim::Call::DeviceRequest
                           ? " (" + normal.trace[static_cast<size_t>(site.requestIndex)] + ")"
-                          : ""));
+                      : isRegistry(site.kind) ? " (" + describe(normal.registry[static_cast<size_t>(site.registryIndex)]) + ")"
+                                              : ""));
         const Record run = runOnce(scenario, k);
         const Expected e = expect(scenario, normal, site);
         ++totalCases;
@@ -379,6 +601,8 @@ TEST_P(FaultInjectionTest, EveryPlatformCallFailingAloneFollowsTheRules)
         EXPECT_EQ(run.result, e.result);
         EXPECT_EQ(run.notices, e.notices);
         EXPECT_EQ(run.deviceHandles, e.deviceHandles);
+        EXPECT_EQ(describe(run.registry), e.registry);
+        EXPECT_EQ(run.registryKeys, 0) << "a registry key handle left open";
         if (e.shortenedAxis >= 0) {
             compareShortened(e, run, site.requestIndex);
         } else {
@@ -413,6 +637,6 @@ class CaseCount : public ::testing::Environment {
         }
     }
 };
-const ::testing::Environment* const registered = ::testing::AddGlobalTestEnvironment(new CaseCount);
+const ::testing::Environment* const caseCount = ::testing::AddGlobalTestEnvironment(new CaseCount);
 
 } // namespace
