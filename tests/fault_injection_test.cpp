@@ -566,7 +566,8 @@ void compareShortened(const Expected& e, const Record& run, int failedIndex)
     EXPECT_EQ(run.trace, expected);
 }
 
-int totalCases = 0;
+// Cases run per scenario, reported once the suite is through.
+std::vector<std::pair<std::string, int>> casesRun;
 
 void PrintTo(const Scenario& scenario, std::ostream* out)
 {
@@ -596,7 +597,6 @@ TEST_P(FaultInjectionTest, EveryPlatformCallFailingAloneFollowsTheRules)
                                               : ""));
         const Record run = runOnce(scenario, k);
         const Expected e = expect(scenario, normal, site);
-        ++totalCases;
 
         EXPECT_EQ(run.result, e.result);
         EXPECT_EQ(run.notices, e.notices);
@@ -613,6 +613,7 @@ TEST_P(FaultInjectionTest, EveryPlatformCallFailingAloneFollowsTheRules)
         AZQ4810CLOSE();
         EXPECT_EQ(Sim::openDeviceHandles(), 0);
     }
+    casesRun.emplace_back(scenario.name, static_cast<int>(normal.calls.size()));
 }
 
 std::string testName(const ::testing::TestParamInfo<Scenario>& param)
@@ -632,8 +633,13 @@ INSTANTIATE_TEST_SUITE_P(Exports, FaultInjectionTest, ::testing::ValuesIn(Scenar
 class CaseCount : public ::testing::Environment {
     void TearDown() override
     {
-        if (totalCases > 0) {
-            std::printf("fault injection: %d single-fault cases\n", totalCases);
+        int total = 0;
+        for (const auto& entry : casesRun) {
+            std::printf("fault injection: %-40s %3d calls failed one by one\n", entry.first.c_str(), entry.second);
+            total += entry.second;
+        }
+        if (total > 0) {
+            std::printf("fault injection: %d single-fault cases\n", total);
         }
     }
 };
