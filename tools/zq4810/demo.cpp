@@ -93,7 +93,7 @@ int demo(int argc, char** argv)
     }
     Output::line("The whole life of a counter board, on %s.", Target::name());
     Output::line("Each line is one library call, its result and what the result means;");
-    Output::line("the notices the library shows appear as \"[caption] text\" lines.");
+    Output::line("the notices the library shows appear as %s.", Target::noticeForm());
 
     heading("Registration, once per machine");
     bool firstSetup = false;

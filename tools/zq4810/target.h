@@ -13,6 +13,9 @@ namespace Target {
 // Said in the demo's heading: where the library's calls end up.
 const char* name();
 
+// How the library's notices reach the user, for the demo's heading.
+const char* noticeForm();
+
 // Sets the platform up before the first library call. Null when all is well,
 // else a text saying what is wrong with its settings.
 const char* prepare();

@@ -23,6 +23,11 @@ const char* name()
     return "the simulated platform";
 }
 
+const char* noticeForm()
+{
+    return "\"[caption] text\" lines on standard error";
+}
+
 const char* prepare()
 {
     static char problem[120];

@@ -12,6 +12,11 @@ const char* name()
     return "this computer's board driver";
 }
 
+const char* noticeForm()
+{
+    return "message boxes";
+}
+
 const char* prepare()
 {
     return nullptr;
