@@ -1,11 +1,8 @@
 // install and remove: the driver's registration, once per machine.
-#include "api/exports.h"
 #include "tools/zq4810/args.h"
 #include "tools/zq4810/commands.h"
-#include "tools/zq4810/output.h"
 #include "tools/zq4810/registration.h"
 
-#include <cstdio>
 
 namespace Commands {
 

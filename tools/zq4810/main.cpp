@@ -163,10 +163,22 @@ int main(int argc, char** argv)
     }
     const char* first = argv[1];
     if (isHelp(first)) {
-        printHelp();
+        // "zq4810 --help COMMAND" is the command's own help.
+        const Command* about = argc == 3 ? find(argv[2]) : nullptr;
+        if (argc > 2 && about == nullptr) {
+            return refuse("unexpected argument '%s'", argv[2]);
+        }
+        if (about != nullptr) {
+            printCommandHelp(*about);
+        } else {
+            printHelp();
+        }
         return Commands::Done;
     }
     if (std::strcmp(first, "--version") == 0) {
+        if (argc > 2) {
+            return refuse("unexpected argument '%s'", argv[2]);
+        }
         std::printf("zq4810 %s\n", ZQ4810_VERSION);
         return Commands::Done;
     }

@@ -124,9 +124,10 @@ TEST(ToolHelp, WholeToolListsEveryCommandAndCallsNothing)
 TEST(ToolHelp, EachCommandHasItsOwnHelpWhereverTheOptionStands)
 {
     for (const char* line : {"install --help", "remove --help", "selftest --help", "watch --count 3 --help",
-                             "shell --help", "demo -h"}) {
+                             "shell --help", "demo -h", "--help shell"}) {
         const Result r = run(line);
-        const std::string name = std::string(line).substr(0, std::string(line).find(' '));
+        const std::string words = line;
+        const std::string name = words.rfind("--help ", 0) == 0 ? words.substr(7) : words.substr(0, words.find(' '));
         EXPECT_EQ(0, r.status) << line;
         EXPECT_EQ("usage: zq4810 " + name, firstLine(r.out).substr(0, 14 + name.size())) << line;
         EXPECT_EQ(NoCalls, report(r)) << line;
@@ -146,6 +147,8 @@ TEST(ToolCommandLine, RefusedInputGivesOneLineUsageAndStatusTwoWithoutALibraryCa
         {"", "no command given", "usage: zq4810 COMMAND [ARGUMENTS]"},
         {"frob", "unknown command 'frob'", "usage: zq4810 COMMAND [ARGUMENTS]"},
         {"--frob", "unknown option '--frob'", "usage: zq4810 COMMAND [ARGUMENTS]"},
+        {"--version 2", "unexpected argument '2'", "usage: zq4810 COMMAND [ARGUMENTS]"},
+        {"--help frob", "unexpected argument 'frob'", "usage: zq4810 COMMAND [ARGUMENTS]"},
         {"selftest now", "selftest takes no arguments, got 'now'", "usage: zq4810 selftest"},
         {"remove all", "remove takes no arguments, got 'all'", "usage: zq4810 remove"},
         {"shell x", "shell takes no arguments, got 'x'", "usage: zq4810 shell"},
