@@ -3,7 +3,6 @@
 #include "tools/zq4810/commands.h"
 #include "tools/zq4810/registration.h"
 
-
 namespace Commands {
 
 int install(int argc, char** argv)
