@@ -12,6 +12,7 @@ void reset()
     SimNotices::reset();
     SimRegistryFaults::reset();
     SimRegistry::reset();
+    SimMotion::reset();
 }
 
 } // namespace Sim

@@ -177,4 +177,43 @@ int multiplier(int axis);
 // What a mode port (8 or 9) holds.
 int modePort(int port);
 
+
+// ---- Programs on the simulated platform ------------------------------------
+//
+// A program (the console tool) runs the library on the simulated platform in
+// a process of its own; a test of that program sets the simulator up through
+// one environment variable, ZQ4810_SIM, read by the simulator and never by the
+// library. It holds settings separated by commas:
+//
+//   no-device           every device opening fails
+//   axis-fails=A        axis A (0..3) answers its loop-back wrongly, so it
+//                       fails the self-test
+//   request-fails=K     the K-th device request fails (1-based)
+//   requests-fail-from=K  the K-th device request and every one after it fail
+//   registry-fails      every registry call fails
+//   answer=yes|no       the answer to every Yes/No question
+//   registered          the driver is registered already and has run, as an
+//                       earlier installation and restart would have left it
+//                       (the service key with its Parameters and Enum subkeys)
+//   still               the axes do not move by themselves (startMotion does
+//                       nothing), so readings are repeatable
+//   report              at exit, a line on standard error with the number of
+//                       platform calls and notices the process made:
+//                       "[sim] platform calls 57 (device 57, registry 0), notices 0"
+//
+// Returns null when every setting was understood, else the first one that was
+// not (the others are applied all the same).
+const char* configureFromEnvironment();
+
+// A restart of the simulated machine: the system starts the registered driver
+// and, as Windows does for a running service, gives its service key an Enum
+// subkey. Nothing happens when the driver is not registered.
+void restartMachine();
+
+// The axes move by themselves, as a running machine's would: from now on each
+// advances by its speed in encoder cycles per second (times its multiplier),
+// applied whenever the driver serves a request. Does nothing under "still".
+void startMotion(const int cyclesPerSecond[4]);
+void stopMotion();
+
 } // namespace Sim

@@ -39,6 +39,15 @@ namespace SimNotices {
 void reset();
 }
 
+// The axes' own motion (motion.cpp, host programs only): catchUp() brings
+// every axis to where its speed has carried it; the environment's "still"
+// keeps them where they are.
+namespace SimMotion {
+void catchUp();
+void reset();
+bool stillByRequest();
+}
+
 // The registry's store: the in-memory tree on the host (registry.cpp); in the
 // Windows test program, the real registry behind thin wrappers.
 namespace SimRegistry {
