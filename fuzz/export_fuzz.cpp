@@ -7,7 +7,11 @@
 // - a sum of write results is 255 per failed write, one notice per failed
 //   request (and per short read);
 // - each mode port holds what the library last sent it, and what it sent is
-//   the value a model of the mode fields composes from the calls so far.
+//   the value a model of the mode fields composes from the calls so far;
+// - the registration's results match the registry: a successful
+//   SETBASEADDRESS left the base address and the service values as written,
+//   CHECKIFDRIVER's answer matches whether the key was there before and after,
+//   a successful removal left no service key.
 // The sanitizers watch everything else.
 #include "api/exports.h"
 #include "platform/sim/control.h"
@@ -150,6 +154,30 @@ void checkAfter(const char* call, long result, bool refused)
         require(Sim::modePort(8 + i) == model.port[i], "a mode port holds other than what was last sent",
                 call, result);
     }
+}
+
+// ---- The registry ------------------------------------------------------------
+
+const char* const ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+const char* const ParametersKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
+
+// Whether a registry fault may strike this call (by name, which lasts for the
+// input, or by number, armed for this call).
+bool registryFaults;
+bool namedRegistryFault;  // set for the rest of the input
+bool armedRegistryFault;  // for the next export call only
+
+// A REG_DWORD value, or -1 when it is missing or of another shape.
+int64_t dword(const char* path, const char* name)
+{
+    uint32_t type = 0;
+    uint8_t data[4] = {};
+    uint32_t size = sizeof data;
+    if (!Sim::registryValue(path, name, &type, data, &size) || type != 4 || size != 4) {
+        return -1;
+    }
+    return static_cast<int64_t>(static_cast<uint32_t>(data[0] | data[1] << 8 | data[2] << 16) |
+                                static_cast<uint32_t>(data[3]) << 24);
 }
 
 // ---- The calls ---------------------------------------------------------------
@@ -319,28 +347,60 @@ void callExport(Op op, Input& in)
         break;
     }
     case CheckIfDriver: {
+        const bool existed = Sim::registryKeyExists(ServiceKey);
         const long r = AZQ4810CHECKIFDRIVER();
-        require(r == 0 || r == 1 || r == -1 || r == 255, "CHECKIFDRIVER result", "CHECKIFDRIVER", r);
+        const bool exists = Sim::registryKeyExists(ServiceKey);
         require(Sim::trace()[0] == '\0', "port traffic from the registry", "CHECKIFDRIVER", r);
+        switch (r) {
+        case 0: // the key was there: nothing shown, nothing changed
+            require(existed && exists && Sim::noticeCount() == 0, "CHECKIFDRIVER 0", "CHECKIFDRIVER", r);
+            break;
+        case 1: // created now and not declined: the question only
+            require(!existed && exists && Sim::noticeCount() == 1, "CHECKIFDRIVER 1", "CHECKIFDRIVER", r);
+            break;
+        case -1: // declined: the question, and the key gone unless its deletion failed (not shown)
+            require(!existed && Sim::noticeCount() == 1 && (!exists || registryFaults),
+                    "CHECKIFDRIVER -1", "CHECKIFDRIVER", r);
+            break;
+        case 255: // the key could not be created: one notice, nothing created
+            require(exists == existed && Sim::noticeCount() == 1, "CHECKIFDRIVER 255", "CHECKIFDRIVER", r);
+            break;
+        default:
+            broken("CHECKIFDRIVER result", "CHECKIFDRIVER", r);
+        }
         checkAfter("CHECKIFDRIVER", r, false);
         break;
     }
     case SetBaseAddress: {
-        const long r = AZQ4810SETBASEADDRESS(in.argument());
+        const int32_t base = in.argument();
+        const long r = AZQ4810SETBASEADDRESS(base);
         require(r == 0 || r == 255, "SETBASEADDRESS result", "SETBASEADDRESS", r);
         require(Sim::trace()[0] == '\0', "port traffic from the registry", "SETBASEADDRESS", r);
+        require(r == 0 || Sim::noticeCount() >= 1, "SETBASEADDRESS failed without a notice", "SETBASEADDRESS", r);
+        if (r == 0) {
+            // Success means the driver will find the base address as given
+            // and the port count.
+            require(dword(ParametersKey, "IoPortAddress") == static_cast<int64_t>(static_cast<uint32_t>(base)) &&
+                        dword(ParametersKey, "IoPortCount") == 16 && dword(ServiceKey, "Start") == 1 &&
+                        dword(ServiceKey, "Type") == 1 && dword(ServiceKey, "ErrorControl") == 1,
+                    "SETBASEADDRESS succeeded but the registration is not as written", "SETBASEADDRESS", r);
+        }
         checkAfter("SETBASEADDRESS", r, false);
         break;
     }
     case Delete: {
         const long r = AZQ4810DELETE();
         require((r == 0 || r == 255) && Sim::noticeCount() == r / 255, "DELETE result", "DELETE", r);
+        require(r != 0 || !Sim::registryKeyExists(ServiceKey), "DELETE succeeded but the key is there", "DELETE",
+                r);
         checkAfter("DELETE", r, false);
         break;
     }
     case DeleteAll: {
         const long r = AZQ4810DELETEALL();
         require(r >= 0 && r <= 765 && r % 255 == 0 && Sim::noticeCount() == r / 255, "DELETEALL result",
+                "DELETEALL", r);
+        require(r != 0 || !Sim::registryKeyExists(ServiceKey), "DELETEALL succeeded but the key is there",
                 "DELETEALL", r);
         checkAfter("DELETEALL", r, false);
         break;
@@ -351,8 +411,8 @@ void callExport(Op op, Input& in)
 }
 
 const char* const RegistryPaths[] = {
-    "SYSTEM\\CurrentControlSet\\Services\\ZQ4810",
-    "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters",
+    ServiceKey,
+    ParametersKey,
     "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum",
     "SYSTEM\\CurrentControlSet\\Services\\",
 };
@@ -362,6 +422,9 @@ const char* const ValueNames[] = {"Type", "Start", "Group", "ErrorControl", "IoP
 void armFault(Input& in)
 {
     const auto kind = static_cast<Sim::Call>(in.byte() % (static_cast<int>(Sim::Call::Any) + 1));
+    armedRegistryFault = armedRegistryFault || kind == Sim::Call::RegistryCreate ||
+                         kind == Sim::Call::RegistryOpen || kind == Sim::Call::RegistrySet ||
+                         kind == Sim::Call::RegistryDelete || kind == Sim::Call::Any;
     const uint8_t how = in.byte();
     const int k = 1 + how % 64;
     if (how & 0x80) {
@@ -388,6 +451,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     shortReads = false;
     readOpen = false;
     writeOpen = false;
+    namedRegistryFault = false;
+    armedRegistryFault = false;
 
     Input in{data, size};
     while (!in.empty()) {
@@ -424,6 +489,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             continue;
         }
         case RegistryFault: {
+            namedRegistryFault = true;
             const uint8_t b = in.byte();
             switch (b % 4) {
             case 0: Sim::failRegistryCreate(RegistryPaths[(b >> 2) % 4]); break;
@@ -437,8 +503,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         Sim::resetCounts();
+        registryFaults = namedRegistryFault || armedRegistryFault;
         callExport(op, in);
         Sim::clearFaults();
+        armedRegistryFault = false;
     }
     return 0;
 }
