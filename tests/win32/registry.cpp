@@ -72,6 +72,23 @@ void deleteTree(HKEY parent, const std::string& path)
     RegDeleteKeyA(parent, path.c_str());
 }
 
+// Each wrapper records the call as the simulated registry does, so tests read
+// the same call log on both platforms.
+Sim::RegistryCall callOn(char operation, const std::string& path)
+{
+    Sim::RegistryCall call{};
+    call.operation = operation;
+    std::strncpy(call.path, path.c_str(), sizeof call.path - 1);
+    return call;
+}
+
+LSTATUS finish(Sim::RegistryCall& call, LSTATUS result)
+{
+    call.result = result;
+    SimRegistryFaults::record(call);
+    return result;
+}
+
 } // namespace
 
 extern "C" {
@@ -82,51 +99,67 @@ LSTATUS WINAPI WrapRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, L
                                    LPDWORD lpdwDisposition)
 {
     const std::string path = pathOf(hKey, lpSubKey);
+    Sim::RegistryCall call = callOn('C', path);
+    call.access = samDesired;
+    call.options = dwOptions;
+    call.classGiven = lpClass != nullptr;
+    call.securityGiven = lpSecurityAttributes != nullptr;
+    call.reserved = Reserved;
     if (SimRegistryFaults::create(path.c_str())) {
-        return ERROR_ACCESS_DENIED;
+        return finish(call, ERROR_ACCESS_DENIED);
     }
     const LSTATUS status = RegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
                                            lpSecurityAttributes, phkResult, lpdwDisposition);
     if (status == ERROR_SUCCESS) {
         remember(*phkResult, path);
     }
-    return status;
+    return finish(call, status);
 }
 
 LSTATUS WINAPI WrapRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                                  PHKEY phkResult)
 {
     const std::string path = pathOf(hKey, lpSubKey);
+    Sim::RegistryCall call = callOn('O', path);
+    call.access = samDesired;
+    call.options = ulOptions;
     if (SimRegistryFaults::open(path.c_str())) {
-        return ERROR_ACCESS_DENIED;
+        return finish(call, ERROR_ACCESS_DENIED);
     }
     const LSTATUS status = RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired, phkResult);
     if (status == ERROR_SUCCESS) {
         remember(*phkResult, path);
     }
-    return status;
+    return finish(call, status);
 }
 
 LSTATUS WINAPI WrapRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                                   const BYTE* lpData, DWORD cbData)
 {
+    Sim::RegistryCall call = callOn('S', pathOf(hKey, nullptr));
+    std::strncpy(call.valueName, lpValueName != nullptr ? lpValueName : "", sizeof call.valueName - 1);
+    call.reserved = Reserved;
+    call.type = dwType;
+    call.size = cbData;
     if (SimRegistryFaults::set(lpValueName != nullptr ? lpValueName : "")) {
-        return ERROR_ACCESS_DENIED;
+        return finish(call, ERROR_ACCESS_DENIED);
     }
-    return RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+    return finish(call, RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData));
 }
 
 LSTATUS WINAPI WrapRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     const std::string path = pathOf(hKey, lpSubKey);
+    Sim::RegistryCall call = callOn('D', path);
     if (SimRegistryFaults::remove(path.c_str())) {
-        return ERROR_ACCESS_DENIED;
+        return finish(call, ERROR_ACCESS_DENIED);
     }
-    return RegDeleteKeyA(hKey, lpSubKey);
+    return finish(call, RegDeleteKeyA(hKey, lpSubKey));
 }
 
 LSTATUS WINAPI WrapRegCloseKey(HKEY hKey)
 {
+    Sim::RegistryCall call = callOn('X', hKey == HKEY_LOCAL_MACHINE ? std::string() : pathOf(hKey, nullptr));
     const LSTATUS status = RegCloseKey(hKey);
     if (status == ERROR_SUCCESS) {
         for (auto open = openKeys.begin(); open != openKeys.end(); ++open) {
@@ -136,7 +169,7 @@ LSTATUS WINAPI WrapRegCloseKey(HKEY hKey)
             }
         }
     }
-    return status;
+    return finish(call, status);
 }
 
 } // extern "C"
