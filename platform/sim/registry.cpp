@@ -211,6 +211,17 @@ void fullPath(int key, const char* subKey, char* out, int size)
     SimText::copy(out + at, size - at, subKey);
 }
 
+// Whether name a comes before name b in the registry's order: by their
+// characters in upper case.
+bool sortsBefore(const char* a, const char* b)
+{
+    int i = 0;
+    while (a[i] != '\0' && SimText::upper(a[i]) == SimText::upper(b[i])) {
+        ++i;
+    }
+    return static_cast<unsigned char>(SimText::upper(a[i])) < static_cast<unsigned char>(SimText::upper(b[i]));
+}
+
 bool hasChildren(int key)
 {
     for (int i = 1; i < MaxKeys; ++i) {
@@ -417,9 +428,13 @@ extern "C" LSTATUS WINAPI SimRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     if (start < Root) {
         return finish(call, start == Deleted ? ErrorKeyDeleted : ERROR_INVALID_HANDLE);
     }
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        // Windows refuses to delete the key a handle is open on this way.
+    if (lpSubKey == nullptr) {
         return finish(call, ERROR_INVALID_PARAMETER);
+    }
+    // An empty name deletes the key the handle is open on, as Windows does;
+    // HKEY_LOCAL_MACHINE itself cannot go.
+    if (*lpSubKey == '\0' && start == Root) {
+        return finish(call, ERROR_ACCESS_DENIED);
     }
     const Walk found = walk(start, lpSubKey, false);
     if (found.status != ERROR_SUCCESS) {
@@ -504,8 +519,17 @@ const char* registrySubkeyName(const char* path, int index)
 {
     ensurePopulated();
     const Walk found = walk(Root, path, false);
+    // Windows lists subkeys in the order of their names, compared without
+    // regard to case: the wanted one has exactly index siblings before it.
     for (int i = 1; found.status == ERROR_SUCCESS && i < MaxKeys; ++i) {
-        if (keys[i].used && keys[i].parent == found.key && index-- == 0) {
+        if (!keys[i].used || keys[i].parent != found.key) {
+            continue;
+        }
+        int before = 0;
+        for (int j = 1; j < MaxKeys; ++j) {
+            before += keys[j].used && keys[j].parent == found.key && sortsBefore(keys[j].name, keys[i].name) ? 1 : 0;
+        }
+        if (before == index) {
             return keys[i].name;
         }
     }
