@@ -21,15 +21,18 @@ set_target_properties(zq4810_dll PROPERTIES OUTPUT_NAME 2KZQ4810 PREFIX "" SUFFI
 target_link_libraries(zq4810_dll PRIVATE zq4810_library_options)
 # Small and self-contained: no C runtime, so nothing may call memcpy or
 # memset behind the code's back, and no unwind tables for exceptions that
-# never happen. Arguments are pushed rather than stored into a frame
-# reserved up front, and the stack is kept at the 4-byte alignment 32-bit
-# Windows guarantees rather than realigned to 16: both make the code markedly
-# smaller. No frame reaches the guard page (the build refuses one that would),
-# so no stack probes are needed either.
+# never happen. Functions get sections of their own so that the linker drops
+# what no export reaches; data does not, since on this target that would move
+# the zero-filled module state out of .bss into file-backed .data. Arguments
+# are pushed rather than stored into a frame reserved up front, and the stack
+# is kept at the 4-byte alignment 32-bit Windows guarantees rather than
+# realigned to 16: both make the code markedly smaller. No frame reaches the
+# guard page (the build refuses one that would), so no stack probes are
+# needed either.
 target_compile_options(zq4810_dll PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-tree-loop-distribute-patterns
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
-    -ffunction-sections -fdata-sections -malign-data=abi -fno-ident
+    -ffunction-sections -malign-data=abi -fno-ident
     -mno-accumulate-outgoing-args -mpreferred-stack-boundary=2
     -mno-stack-arg-probe -Wframe-larger-than=4000>)
 # No entry point: nothing of the library runs on load or unload. It imports
