@@ -20,9 +20,9 @@ namespace {
 constexpr int MaxKeys = 64;
 constexpr int MaxValues = 64;
 constexpr int MaxHandles = 32;
-constexpr int NameSize = 128;      // a key name: up to 127 characters
+constexpr int NameSize = 256;      // a key name: up to 255 characters, as on Windows
 constexpr int ValueNameSize = 40;
-constexpr int MaxData = 64;
+constexpr int MaxData = 256;
 constexpr int PathSize = 200;
 constexpr int Root = 0;            // HKEY_LOCAL_MACHINE itself
 constexpr int Deleted = -1;        // a handle whose key was deleted
@@ -30,6 +30,7 @@ constexpr uintptr_t FirstHandle = 0x2000;
 constexpr LONG ErrorKeyDeleted = 1018;
 constexpr LONG ErrorBadPathname = 161;
 constexpr LONG ErrorOutOfMemory = 14;
+constexpr LONG ErrorNoAccess = 998;
 
 struct Key {
     bool used;
@@ -103,9 +104,13 @@ Walk walk(int start, const char* path, bool create)
             ++n;
         }
         if (n == 0) {
-            // A leading or doubled backslash; only a trailing one is accepted.
-            result.status = ErrorBadPathname;
-            return result;
+            // A leading backslash is refused; a doubled one counts as one.
+            if (at == path) {
+                result.status = ErrorBadPathname;
+                return result;
+            }
+            ++at;
+            continue;
         }
         if (n >= NameSize) {
             result.status = ERROR_INVALID_PARAMETER;
@@ -412,8 +417,12 @@ extern "C" LSTATUS WINAPI SimRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD
     if (key < Root) {
         return finish(call, key == Deleted ? ErrorKeyDeleted : ERROR_INVALID_HANDLE);
     }
-    if (Reserved != 0 || (lpData == nullptr && cbData != 0)) {
+    if (Reserved != 0) {
         return finish(call, ERROR_INVALID_PARAMETER);
+    }
+    if (lpData == nullptr && cbData != 0) {
+        // Windows reports the unreadable buffer as such.
+        return finish(call, ErrorNoAccess);
     }
     return finish(call, storeValue(key, lpValueName, dwType, lpData, cbData));
 }
