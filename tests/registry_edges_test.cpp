@@ -75,4 +75,28 @@ TEST_F(RegistryEdgesTest, ReservedArgumentsMustBeZero)
     EXPECT_FALSE(Sim::registryKeyExists(Base));
 }
 
+TEST_F(RegistryEdgesTest, PathsAndValuesAsLongAsAnInstallationMayWrite)
+{
+    HKEY key = createKey(Base);
+    // A doubled backslash counts as one; a leading one is refused.
+    HKEY below = createKey((std::string(Base) + "\\Parameters\\\\Deep").c_str());
+    EXPECT_EQ(RegCloseKey(below), ERROR_SUCCESS);
+    EXPECT_TRUE(Sim::registryKeyExists((std::string(Base) + "\\Parameters\\Deep").c_str()));
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SYSTEM", 0, KEY_ALL_ACCESS, &below), 161);
+
+    // Key names up to 255 characters, values of a few hundred bytes.
+    const std::string name(200, 'k');
+    below = createKey((std::string(Base) + "\\" + name).c_str());
+    EXPECT_EQ(RegCloseKey(below), ERROR_SUCCESS);
+    const BYTE data[200] = {1, 2, 3};
+    EXPECT_EQ(RegSetValueExA(key, "Large", 0, REG_BINARY, data, sizeof data), ERROR_SUCCESS);
+    uint32_t size = 0;
+    EXPECT_TRUE(Sim::registryValue(Base, "Large", nullptr, nullptr, &size));
+    EXPECT_EQ(size, sizeof data);
+
+    // A size without data is an unreadable buffer.
+    EXPECT_EQ(RegSetValueExA(key, "Missing", 0, REG_BINARY, nullptr, 4), 998);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 } // namespace
