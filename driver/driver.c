@@ -56,9 +56,14 @@ int DriverQueryDword(void* key, const wchar_t* name, unsigned long* value)
     return 1;
 }
 
-unsigned long long DriverClock(void)
+unsigned long long DriverClock(unsigned long long* ticksPerSecond)
 {
-    return KeQueryInterruptTime();
+    /* The performance counter rather than the interrupt time: some systems
+     * that run kernel drivers count the latter in milliseconds. */
+    LARGE_INTEGER frequency;
+    const LARGE_INTEGER now = KeQueryPerformanceCounter(&frequency);
+    *ticksPerSecond = (ULONGLONG)frequency.QuadPart;
+    return (ULONGLONG)now.QuadPart;
 }
 
 static NTSTATUS openKey(HANDLE* key, HANDLE root, UNICODE_STRING* name)

@@ -31,8 +31,9 @@ void PortsWrite(unsigned long offset, unsigned char value);
  * Non-zero when present with that type and size. */
 int DriverQueryDword(void* key, const wchar_t* name, unsigned long* value);
 
-/* Offered by the driver: a clock that never goes back, in 100 ns ticks. */
-unsigned long long DriverClock(void);
+/* Offered by the driver: a clock that never goes back, and how many of its
+ * ticks make a second. */
+unsigned long long DriverClock(unsigned long long* ticksPerSecond);
 
 #ifdef __cplusplus
 }
