@@ -230,9 +230,9 @@ static void removeDriver(void)
     expect("RegOpenKeyExA(service key)", (int)opened, ERROR_FILE_NOT_FOUND);
 }
 
-static void gone(void)
+static void absent(void)
 {
-    printf("after the restart, with the registration removed:\n");
+    printf("no driver running:\n");
     expect("CreateFileA(device)", openDevice(), ERROR_FILE_NOT_FOUND);
     expect("AZQ4810INITIALIZE()", AZQ4810INITIALIZE(), 255);
 }
@@ -244,7 +244,7 @@ int main(int argc, char** argv)
         void (*run)(void);
     } phases[] = {
         {"register", registerDriver}, {"operate", operate}, {"motion", motion},
-        {"remove", removeDriver},     {"gone", gone},         {"board", boardPorts},
+        {"remove", removeDriver},     {"absent", absent},   {"board", boardPorts},
     };
     size_t i;
     for (i = 0; argc == 2 && i < sizeof phases / sizeof phases[0]; ++i) {
@@ -256,6 +256,6 @@ int main(int argc, char** argv)
             return failures;
         }
     }
-    fprintf(stderr, "usage: zq4810_e2e register|operate|motion|remove|gone|board\n");
+    fprintf(stderr, "usage: zq4810_e2e register|operate|motion|remove|absent|board\n");
     return 100;
 }
