@@ -4,6 +4,18 @@
 
 #include "board/counter_board.h"
 #include "channel/port_channel.h"
+#include "install/registration.h"
+#include "install/removal.h"
+
+int ZQ4810_CALL AZQ4810CHECKIFDRIVER(void)
+{
+    return DriverRegistration::checkIfDriver();
+}
+
+int ZQ4810_CALL AZQ4810SETBASEADDRESS(int baseAddress)
+{
+    return DriverRegistration::setBaseAddress(baseAddress);
+}
 
 int ZQ4810_CALL AZQ4810INITIALIZE(void)
 {
@@ -38,4 +50,14 @@ int ZQ4810_CALL AZQ4810PRWRITE(int axis, int value)
 int ZQ4810_CALL AZQ4810CLOSE(void)
 {
     return PortChannel::closeChannel();
+}
+
+int ZQ4810_CALL AZQ4810DELETE(void)
+{
+    return DriverRemoval::deleteService();
+}
+
+int ZQ4810_CALL AZQ4810DELETEALL(void)
+{
+    return DriverRemoval::deleteAll();
 }

@@ -126,8 +126,12 @@ i32 presetWrite(i32 axis, i32 value)
     }
     const u32 bits = static_cast<u32>(value);
     // Bits 24..31 are not sent: the preset register holds 24 bits.
-    return writeControl(axis, Command::ResetBytePointer) + writeData(axis, static_cast<u8>(bits)) +
-           writeData(axis, static_cast<u8>(bits >> 8)) + writeData(axis, static_cast<u8>(bits >> 16));
+    // One statement per write: the bytes must go out in this order.
+    i32 result = writeControl(axis, Command::ResetBytePointer);
+    result += writeData(axis, static_cast<u8>(bits));
+    result += writeData(axis, static_cast<u8>(bits >> 8));
+    result += writeData(axis, static_cast<u8>(bits >> 16));
+    return result;
 }
 
 i32 setMultiplier(i32 multiplier)
@@ -165,7 +169,10 @@ i32 changeMode(i32 selector, i32 mode)
         // Both shadows are set before the first write.
         modeShadow8 = field | field << 4;
         modeShadow9 = field | field << 4;
-        return writePort(ModePort8, modeShadow8) + writePort(ModePort9, modeShadow9);
+        {
+            const i32 result = writePort(ModePort8, modeShadow8);
+            return result + writePort(ModePort9, modeShadow9);
+        }
     default:
         return ResultCode::Success;
     }

@@ -1,6 +1,9 @@
 #include "tests/support.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ostream>
+#include <strings.h>
 
 namespace TestSupport {
 
@@ -43,6 +46,7 @@ void clearRecords()
 {
     Sim::clearTrace();
     Sim::clearNotices();
+    Sim::clearRegistryCalls();
     Sim::resetCounts();
     Sim::clearFaults(); // a fault by number would strike again once counts restart
 }
@@ -71,3 +75,98 @@ void LibraryTest::TearDown()
     Sim::echoNotices(false);
     AZQ4810CLOSE();
 }
+
+namespace TestSupport {
+
+const std::string CreateServiceKeyFailed = "Error!|Registry Error upon Create the ZQ4810 Key.|0x10";
+const std::string SetServiceValueFailed = "Error!|Registry Error upon Set Value for ZQ4810 key values.|0x10";
+const std::string SetDeviceValueFailed = "Error!|Registry Error upon Set Value for ZQ4810 device.|0x10";
+const std::string DriverDataFailed = "Error!|Failed writing Driver registry data|0x10";
+const std::string DeviceDataFailed = "Error!|Failed writing Device registry data|0x10";
+const std::string SkippingLogEntry = "Error!|Skipping log entry|0x10";
+const std::string CreateEventKeyFailed = "Error!|Registry Error upon Create EventLog ZQ4810 Key.|0x10";
+const std::string SetEventValueFailed = "Error!|Registry Error upon Set Value in EventLog ZQ4810 Key.|0x10";
+const std::string FirstSetupQuestion =
+    "First time setup.|This is the initial driver setup. Do you want to continue?|0x04";
+const std::string RestartWarning = "Warning!|This is the initial driver setup, You must shut-down & re-boot for "
+                                   "these changes to take effect.|0x10";
+const std::string DeleteServiceFailed = "ERROR!|Failed to delete the ZQ4810 device.|0x10";
+const std::string DeleteParametersFailed = "ERROR!|Failed to delete the ZQ4810 subkey 'Parameters.'|0x10";
+const std::string DeleteEnumFailed = "ERROR!|Failed to delete the ZQ4810 subkey 'Enum.'|0x10";
+
+namespace {
+
+std::string shortPath(const char* path)
+{
+    static const std::string root = "SYSTEM\\CurrentControlSet\\Services";
+    std::string p = path;
+    if (p.size() >= root.size() && strncasecmp(p.c_str(), root.c_str(), root.size()) == 0) {
+        p = p.substr(root.size());
+        if (!p.empty() && p[0] == '\\') {
+            p = p.substr(1);
+        }
+        if (p.empty()) {
+            return "(services)";
+        }
+    }
+    return p;
+}
+
+} // namespace
+
+std::string registryTrace()
+{
+    std::string line;
+    for (int i = 0; i < Sim::registryCallCount(); ++i) {
+        const Sim::RegistryCall call = Sim::registryCall(i);
+        if (!line.empty()) {
+            line += ' ';
+        }
+        line += call.operation;
+        if (call.operation == 'S') {
+            line += std::string(":") + call.valueName;
+        } else if (call.operation != 'X') {
+            line += ":" + shortPath(call.path);
+        }
+        if (call.result != 0) {
+            line += '!';
+        }
+    }
+    return line;
+}
+
+RegistryValue registryValue(const char* path, const char* name)
+{
+    uint8_t data[256];
+    uint32_t type = 0;
+    uint32_t size = sizeof data;
+    if (!Sim::registryValue(path, name, &type, data, &size)) {
+        return RegistryValue{0, {}};
+    }
+    return RegistryValue{type, std::vector<uint8_t>(data, data + std::min<uint32_t>(size, sizeof data))};
+}
+
+RegistryValue dwordValue(uint32_t value)
+{
+    return RegistryValue{4, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                             static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}};
+}
+
+RegistryValue textValue(uint32_t type, const std::string& text)
+{
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return RegistryValue{type, bytes};
+}
+
+void PrintTo(const RegistryValue& value, std::ostream* out)
+{
+    *out << "type " << value.type << ", " << value.bytes.size() << " bytes:";
+    for (uint8_t byte : value.bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", byte);
+        *out << hex;
+    }
+}
+
+} // namespace TestSupport

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,8 @@ extern const std::string CloseWriteFailed;
 // so a test sees only what follows.
 void initializeQuietly();
 
-// Forgets what was traced and shown, the call counts and the faults.
+// Forgets what was traced and shown, the registry calls, the call counts and
+// the faults set by number.
 void clearRecords();
 
 } // namespace TestSupport
@@ -49,3 +52,38 @@ protected:
     void SetUp() override;
     void TearDown() override;
 };
+
+namespace TestSupport {
+
+// The registry calls since the last reset as one line, paths shortened below
+// the services root: "C:ZQ4810 S:Type X O:(services) X D:ZQ4810\Enum". A
+// failed call ends in '!'.
+std::string registryTrace();
+
+// A value's type and bytes; type 0 and no bytes when it is missing.
+struct RegistryValue {
+    uint32_t type;
+    std::vector<uint8_t> bytes;
+    bool operator==(const RegistryValue& other) const { return type == other.type && bytes == other.bytes; }
+};
+RegistryValue registryValue(const char* path, const char* name);
+RegistryValue dwordValue(uint32_t value);
+RegistryValue textValue(uint32_t type, const std::string& text); // with its terminating zero
+void PrintTo(const RegistryValue& value, std::ostream* out);
+
+// Registration notices, as describe() writes them.
+extern const std::string CreateServiceKeyFailed;
+extern const std::string SetServiceValueFailed;
+extern const std::string SetDeviceValueFailed;
+extern const std::string DriverDataFailed;
+extern const std::string DeviceDataFailed;
+extern const std::string SkippingLogEntry;
+extern const std::string CreateEventKeyFailed;
+extern const std::string SetEventValueFailed;
+extern const std::string FirstSetupQuestion;
+extern const std::string RestartWarning;
+extern const std::string DeleteServiceFailed;
+extern const std::string DeleteParametersFailed;
+extern const std::string DeleteEnumFailed;
+
+} // namespace TestSupport

@@ -10,6 +10,9 @@ void reset()
     SimFaults::reset();
     SimDevice::reset();
     SimNotices::reset();
+    SimRegistryFaults::reset();
+    SimRegistry::reset();
+    SimMotion::reset();
 }
 
 } // namespace Sim

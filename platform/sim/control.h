@@ -143,6 +143,25 @@ void registryDeleteTree(const char* path);
 // Key handles opened or created and not yet closed.
 int openRegistryKeys();
 
+// Every registry call since the last reset() or clearRegistryCalls(), oldest
+// first; the first 64 are kept.
+struct RegistryCall {
+    char operation;       // 'C' create, 'O' open, 'S' set value, 'D' delete, 'X' close
+    char path[200];       // the key named or, for 'S' and 'X', the key the handle is open on
+    char valueName[40];   // 'S' only
+    uint32_t access;      // 'C', 'O'
+    uint32_t options;     // 'C', 'O'
+    bool classGiven;      // 'C': a non-null class
+    bool securityGiven;   // 'C': non-null security attributes
+    uint32_t reserved;    // the Reserved argument ('C', 'S')
+    uint32_t type;        // 'S'
+    uint32_t size;        // 'S'
+    long result;          // what the call returned
+};
+int registryCallCount();
+RegistryCall registryCall(int index);
+void clearRegistryCalls();
+
 // ---- Board -----------------------------------------------------------------
 
 // Encoder motion on one axis: cycles times its multiplier, wrapping at 24 bits.
@@ -153,5 +172,44 @@ uint32_t preset(int axis);
 int multiplier(int axis);
 // What a mode port (8 or 9) holds.
 int modePort(int port);
+
+
+// ---- Programs on the simulated platform ------------------------------------
+//
+// A program (the console tool) runs the library on the simulated platform in
+// a process of its own; a test of that program sets the simulator up through
+// one environment variable, ZQ4810_SIM, read by the simulator and never by the
+// library. It holds settings separated by commas:
+//
+//   no-device           every device opening fails
+//   axis-fails=A        axis A (0..3) answers its loop-back wrongly, so it
+//                       fails the self-test
+//   request-fails=K     the K-th device request fails (1-based)
+//   requests-fail-from=K  the K-th device request and every one after it fail
+//   registry-fails      every registry call fails
+//   answer=yes|no       the answer to every Yes/No question
+//   registered          the driver is registered already and has run, as an
+//                       earlier installation and restart would have left it
+//                       (the service key with its Parameters and Enum subkeys)
+//   still               the axes do not move by themselves (startMotion does
+//                       nothing), so readings are repeatable
+//   report              at exit, a line on standard error with the number of
+//                       platform calls and notices the process made:
+//                       "[sim] platform calls 57 (device 57, registry 0), notices 0"
+//
+// Returns null when every setting was understood, else the first one that was
+// not (the others are applied all the same).
+const char* configureFromEnvironment();
+
+// A restart of the simulated machine: the system starts the registered driver
+// and, as Windows does for a running service, gives its service key an Enum
+// subkey. Nothing happens when the driver is not registered.
+void restartMachine();
+
+// The axes move by themselves, as a running machine's would: from now on each
+// advances by its speed in encoder cycles per second (times its multiplier),
+// applied whenever the driver serves a request. Does nothing under "still".
+void startMotion(const int cyclesPerSecond[4]);
+void stopMotion();
 
 } // namespace Sim

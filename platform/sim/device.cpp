@@ -50,18 +50,6 @@ BoardModel::Board& theBoard()
     return board;
 }
 
-bool sameName(const char* a, const char* b)
-{
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        const char ca = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-        const char cb = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-        if (ca != cb) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
-
 DeviceHandle* find(HANDLE handle)
 {
     const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
@@ -189,7 +177,7 @@ extern "C" HANDLE WINAPI SimCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess
     HANDLE result = INVALID_HANDLE_VALUE;
     const bool injected = SimFaults::hit(Sim::Call::DeviceOpen) ||
                           (failingAccess & dwDesiredAccess) != 0;
-    if (!injected && lpFileName != nullptr && sameName(lpFileName, DeviceName) &&
+    if (!injected && lpFileName != nullptr && SimText::sameNoCase(lpFileName, DeviceName) &&
         dwCreationDisposition == OPEN_EXISTING) {
         for (int slot = 0; slot < MaxHandles; ++slot) {
             if (!handles[slot].open) {

@@ -4,6 +4,7 @@
 // program points the DLL's imports at them.
 #pragma once
 
+#include "platform/sim/control.h"
 #include "platform/win32.h"
 
 extern "C" {
@@ -38,6 +39,15 @@ namespace SimNotices {
 void reset();
 }
 
+// The axes' own motion (motion.cpp, host programs only): catchUp() brings
+// every axis to where its speed has carried it; the environment's "still"
+// keeps them where they are.
+namespace SimMotion {
+void catchUp();
+void reset();
+bool stillByRequest();
+}
+
 // The registry's store: the in-memory tree on the host (registry.cpp); in the
 // Windows test program, the real registry behind thin wrappers.
 namespace SimRegistry {
@@ -52,5 +62,7 @@ bool create(const char* path);
 bool open(const char* path);
 bool set(const char* valueName);
 bool remove(const char* path);
+// Keeps a call for Sim::registryCall().
+void record(const Sim::RegistryCall& call);
 void reset();
 }

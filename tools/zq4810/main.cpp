@@ -1,57 +1,196 @@
-// zq4810: drives the counter board through the library's exports, as an
-// application would. On this host the board is the simulated one.
-#include "api/exports.h"
-#include "platform/sim/control.h"
+// zq4810: drives the counter board through the library's eleven exports, the
+// way an application does. Installation, a self-test, a live readout of the
+// four counters, an interactive shell and a demo of a board's whole life.
+#include "tools/zq4810/commands.h"
+#include "tools/zq4810/output.h"
+#include "tools/zq4810/target.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#ifndef ZQ4810_VERSION
+#define ZQ4810_VERSION "unknown"
+#endif
+
 namespace {
 
-void step(const char* call, int result)
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    const char* details;
+    int (*run)(int argc, char** argv);
+};
+
+constexpr Command CommandTable[] = {
+    {"install", "install BASE", "register the board's driver with its base I/O address",
+     "Asks the library whether the driver's service is registered (on a first setup it\n"
+     "creates the registration and asks whether to go on), then writes the service's\n"
+     "start values and BASE, the board's first I/O port, for the driver.\n"
+     "BASE: 0..0xFFFF, decimal or hexadecimal (0x300).\n"
+     "A first setup takes effect after the next restart.",
+     Commands::install},
+    {"remove", "remove", "remove the driver's registration",
+     "Removes the driver's service key with its Parameters and Enum subkeys and\n"
+     "reports how many of the removal steps failed.",
+     Commands::remove},
+    {"selftest", "selftest", "open the board, run its self-test, show each axis",
+     "Opens the device and starts the board, whose loop-back self-test checks every\n"
+     "axis, shows which axes passed and closes the device again. Exit status 1 when\n"
+     "an axis failed or the device could not be opened.",
+     Commands::selftest},
+    {"watch", "watch [--reset] [--multiplier 1|2|4] [--count N]", "show the four counters live",
+     "Opens and starts the board once, optionally resets the counters (--reset) and\n"
+     "sets the count multiplier, then shows the four counters several times a\n"
+     "second until Ctrl-C, or N times (--count N), and closes the device.\n"
+     "On a terminal the readout is refreshed in place; otherwise each refresh is\n"
+     "one line.",
+     Commands::watch},
+    {"shell", "shell", "run counter commands read from standard input",
+     "Opens and starts the board once, then runs one command per line from\n"
+     "standard input and prints each call's result, and closes the device at the\n"
+     "end of input. Commands:\n"
+     "  read [AXIS]           the position of one axis, or of all four\n"
+     "  reset AXIS            reset the axis's counter\n"
+     "  preset AXIS VALUE     load the axis's preset register (-8388608..16777215)\n"
+     "  multiplier 1|2|4      set the count multiplier of every axis\n"
+     "  mode SELECTOR VALUE   set mode field SELECTOR (0..3, or 4 for all) to VALUE (0..15)\n"
+     "  help                  list the commands\n"
+     "  quit                  stop reading\n"
+     "A refused line is reported and skipped; the exit status is then 2.",
+     Commands::shell},
+    {"demo", "demo", "the whole life of a board, step by step",
+     "Registers the driver, starts the board, counts, moves the axes, reads, resets,\n"
+     "sets presets and modes, closes and removes the registration, printing each\n"
+     "library call with its result. On the simulated platform the encoder motion is\n"
+     "applied by the simulator; on a real machine the motion steps are skipped, and\n"
+     "the demo really registers the driver and removes its registration again.",
+     Commands::demo},
+};
+
+const Command* find(const char* name)
 {
-    std::printf("%-28s -> %d\n", call, result);
-    std::fflush(stdout);
+    for (const Command& command : CommandTable) {
+        if (std::strcmp(command.name, name) == 0) {
+            return &command;
+        }
+    }
+    return nullptr;
 }
 
-int demo()
+void printUsage(std::FILE* to)
 {
-    Sim::reset();
-    std::printf("A board on the simulated platform: initialise, move, read, reset, preset, modes.\n");
-    std::printf("Notices the library shows appear on standard error as [caption] text.\n\n");
-    step("AZQ4810INITIALIZE()", AZQ4810INITIALIZE());
-    for (int axis = 0; axis < 4; ++axis) {
-        AZQ4810RESETCOUNTER(axis);
+    std::fprintf(to, "usage: zq4810 COMMAND [ARGUMENTS]   (zq4810 COMMAND --help: about one command)\n"
+                     "       zq4810 --help | --version\n"
+                     "commands:\n");
+    for (const Command& command : CommandTable) {
+        std::fprintf(to, "  %-52s %s\n", command.synopsis, command.summary);
     }
-    step("AZQ4810SETMULTIPLIER(4)", AZQ4810SETMULTIPLIER(4));
-    const int cycles[4] = {250, -1200, 40000, 7};
-    for (int axis = 0; axis < 4; ++axis) {
-        Sim::moveAxis(axis, cycles[axis]);
-        std::printf("  axis %d moves %d encoder cycles\n", axis, cycles[axis]);
-    }
-    char call[64];
-    for (int axis = 0; axis < 4; ++axis) {
-        std::snprintf(call, sizeof call, "AZQ4810READPOSITION(%d)", axis);
-        step(call, AZQ4810READPOSITION(axis));
-    }
-    step("AZQ4810RESETCOUNTER(1)", AZQ4810RESETCOUNTER(1));
-    step("AZQ4810READPOSITION(1)", AZQ4810READPOSITION(1));
-    step("AZQ4810PRWRITE(2, 123456)", AZQ4810PRWRITE(2, 123456));
-    step("AZQ4810CHANGEMODE(4, 5)", AZQ4810CHANGEMODE(4, 5));
-    step("AZQ4810READPOSITION(7)", AZQ4810READPOSITION(7));
-    step("AZQ4810CLOSE()", AZQ4810CLOSE());
-    std::printf("\nAfter the close every request fails and shows its notice:\n");
-    step("AZQ4810RESETCOUNTER(0)", AZQ4810RESETCOUNTER(0));
-    return 0;
+}
+
+void printHelp()
+{
+    std::printf("zq4810 drives the four-axis counter board through the 2KZQ4810 library, as an\n"
+                "application does.\n\n");
+    printUsage(stdout);
+    std::printf("\nExit status: 0 done, 1 the board or the library reported a failure, 2 refused\n"
+                "input. Notices the library shows appear as they are shown.\n");
+}
+
+void printCommandHelp(const Command& command)
+{
+    std::printf("usage: zq4810 %s\n\n%s\n", command.synopsis, command.details);
+}
+
+bool isHelp(const char* argument)
+{
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
+
+int refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int refuse(const char* format, ...)
+{
+    std::fputs("zq4810: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    printUsage(stderr);
+    return Commands::BadInput;
 }
 
 } // namespace
 
+namespace Commands {
+
+int usageError(const char* command, const char* format, ...)
+{
+    std::fflush(stdout);
+    std::fputs("zq4810: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    const Command* known = find(command);
+    if (known != nullptr) {
+        std::fprintf(stderr, "usage: zq4810 %s\n", known->synopsis);
+    }
+    return BadInput;
+}
+
+int noArguments(const char* command, int argc, char** argv)
+{
+    if (argc > 0) {
+        return usageError(command, "%s takes no arguments, got '%s'", command, argv[0]);
+    }
+    return Done;
+}
+
+} // namespace Commands
+
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "demo") == 0) {
-        return demo();
+    const char* problem = Target::prepare();
+    if (problem != nullptr) {
+        Output::complain("%s", problem);
+        return Commands::BadInput;
     }
-    std::fprintf(stderr, "usage: zq4810 demo\n");
-    return 2;
+    if (argc < 2) {
+        return refuse("no command given");
+    }
+    const char* first = argv[1];
+    if (isHelp(first)) {
+        // "zq4810 --help COMMAND" is the command's own help.
+        const Command* about = argc == 3 ? find(argv[2]) : nullptr;
+        if (argc > 2 && about == nullptr) {
+            return refuse("unexpected argument '%s'", argv[2]);
+        }
+        if (about != nullptr) {
+            printCommandHelp(*about);
+        } else {
+            printHelp();
+        }
+        return Commands::Done;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        if (argc > 2) {
+            return refuse("unexpected argument '%s'", argv[2]);
+        }
+        std::printf("zq4810 %s\n", ZQ4810_VERSION);
+        return Commands::Done;
+    }
+    const Command* command = find(first);
+    if (command == nullptr) {
+        return first[0] == '-' ? refuse("unknown option '%s'", first) : refuse("unknown command '%s'", first);
+    }
+    for (int i = 2; i < argc; ++i) {
+        if (isHelp(argv[i])) {
+            printCommandHelp(*command);
+            return Commands::Done;
+        }
+    }
+    return command->run(argc - 2, argv + 2);
 }

@@ -1,0 +1,155 @@
+// Registry faults and the registry call log, shared by the simulated registry
+// on the host and by the wrappers around the real registry under Windows.
+#include "platform/sim/faults.h"
+#include "platform/sim/sim_api.h"
+#include "platform/sim/text.h"
+
+namespace {
+
+constexpr int MaxRules = 8;
+constexpr int NameSize = 200;
+constexpr int MaxCalls = 64;
+
+struct RuleList {
+    char names[MaxRules][NameSize];
+    int count;
+};
+
+RuleList createRules;
+RuleList openRules;
+RuleList setRules;
+RuleList deleteRules;
+
+Sim::RegistryCall calls[MaxCalls];
+int callTotal;
+
+// The length of a name without a trailing backslash.
+int trimmedLength(const char* name)
+{
+    const int n = SimText::length(name);
+    return n > 0 && name[n - 1] == '\\' ? n - 1 : n;
+}
+
+// Registry names compare without regard to case; a trailing backslash names
+// the same key.
+bool sameName(const char* a, const char* b)
+{
+    const int n = trimmedLength(a);
+    if (n != trimmedLength(b)) {
+        return false;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (SimText::upper(a[i]) != SimText::upper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void add(RuleList& list, const char* name)
+{
+    if (list.count < MaxRules) {
+        SimText::copy(list.names[list.count++], NameSize, name);
+    }
+}
+
+bool listed(const RuleList& list, const char* name)
+{
+    for (int i = 0; i < list.count; ++i) {
+        if (sameName(list.names[i], name != nullptr ? name : "")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool strikes(Sim::Call kind, const RuleList& list, const char* name)
+{
+    const bool byNumber = SimFaults::hit(kind);
+    return byNumber || listed(list, name);
+}
+
+} // namespace
+
+namespace SimRegistryFaults {
+
+bool create(const char* path)
+{
+    return strikes(Sim::Call::RegistryCreate, createRules, path);
+}
+
+bool open(const char* path)
+{
+    return strikes(Sim::Call::RegistryOpen, openRules, path);
+}
+
+bool set(const char* valueName)
+{
+    return strikes(Sim::Call::RegistrySet, setRules, valueName);
+}
+
+bool remove(const char* path)
+{
+    return strikes(Sim::Call::RegistryDelete, deleteRules, path);
+}
+
+void record(const Sim::RegistryCall& call)
+{
+    if (callTotal < MaxCalls) {
+        calls[callTotal] = call;
+    }
+    ++callTotal;
+}
+
+void reset()
+{
+    createRules.count = 0;
+    openRules.count = 0;
+    setRules.count = 0;
+    deleteRules.count = 0;
+    callTotal = 0;
+}
+
+} // namespace SimRegistryFaults
+
+namespace Sim {
+
+void failRegistryCreate(const char* path)
+{
+    add(createRules, path);
+}
+
+void failRegistryOpen(const char* path)
+{
+    add(openRules, path);
+}
+
+void failRegistrySet(const char* valueName)
+{
+    add(setRules, valueName);
+}
+
+void failRegistryDelete(const char* path)
+{
+    add(deleteRules, path);
+}
+
+int registryCallCount()
+{
+    return callTotal;
+}
+
+void clearRegistryCalls()
+{
+    callTotal = 0;
+}
+
+RegistryCall registryCall(int index)
+{
+    if (index < 0 || index >= MaxCalls || index >= callTotal) {
+        return RegistryCall{};
+    }
+    return calls[index];
+}
+
+} // namespace Sim

@@ -1,0 +1,15 @@
+// Registering the driver and removing its registration, shown step by step.
+// Shared by install, remove and the demo.
+#pragma once
+
+namespace Registration {
+
+// AZQ4810CHECKIFDRIVER, then (unless the user declined or it failed)
+// AZQ4810SETBASEADDRESS(base). True when the base address was written;
+// firstSetup tells whether the registration was created now.
+bool install(int base, bool* firstSetup);
+
+// AZQ4810DELETEALL. True when every removal step succeeded.
+bool remove();
+
+} // namespace Registration

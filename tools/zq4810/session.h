@@ -1,0 +1,19 @@
+// One run of the board, as the library wants it: initialise first and
+// examine the result, close at the end. Shared by the commands that work on
+// the counters.
+#pragma once
+
+namespace Session {
+
+constexpr int NoDevice = 255;
+
+// AZQ4810INITIALIZE, shown as a step: the self-test mask, or NoDevice.
+int open();
+
+// AZQ4810CLOSE, shown as a step: its result.
+int close();
+
+// What a self-test mask means, in words.
+const char* describeMask(int mask);
+
+} // namespace Session

@@ -1,0 +1,40 @@
+// What the tool needs from the machine it runs on, beyond the library: the
+// terminal, a pause, and on the simulated platform the simulator's own
+// controls (its settings from the environment, moving the axes). One
+// implementation per platform, chosen by the build: target_simulated.cpp on
+// the host, target_windows.cpp on Windows, where the board and its driver
+// are real and nothing can move an axis but the machine itself.
+#pragma once
+
+#include <cstdio>
+
+namespace Target {
+
+// Said in the demo's heading: where the library's calls end up.
+const char* name();
+
+// How the library's notices reach the user, for the demo's heading.
+const char* noticeForm();
+
+// Sets the platform up before the first library call. Null when all is well,
+// else a text saying what is wrong with its settings.
+const char* prepare();
+
+// Turns the encoder of one axis by this many cycles. False where the tool
+// cannot do that (a real machine moves its own axes).
+bool moveAxis(int axis, int cycles);
+
+// Restarts the machine after a first setup, so that the system starts the
+// driver. False where the tool cannot (a real machine is restarted by its user).
+bool restartMachine();
+
+// Lets the axes move slowly by themselves, so that a live readout shows
+// something; nothing on a real machine, whose axes move when they move.
+void letAxesDrift();
+
+// Whether the stream is an interactive terminal.
+bool isTerminal(std::FILE* stream);
+
+void pause(int milliseconds);
+
+} // namespace Target
