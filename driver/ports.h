@@ -22,10 +22,10 @@ extern const char PortsKind[];
 /* Called once at driver start with the registered base address and port
  * count, and the open Parameters key for settings of the board's own.
  * Non-zero when the board can be used at that address. */
-int PortsStart(void* parametersKey, unsigned long address, unsigned long count);
+int PortsStart(void* parametersKey, unsigned int address, unsigned int count);
 
-unsigned char PortsRead(unsigned long offset);
-void PortsWrite(unsigned long offset, unsigned char value);
+unsigned char PortsRead(unsigned int offset);
+void PortsWrite(unsigned int offset, unsigned char value);
 
 /* Offered by the driver: a REG_DWORD value of a key opened by the driver.
  * Non-zero when present with that type and size. */

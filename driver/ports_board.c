@@ -7,13 +7,13 @@
 #include "ports.h"
 
 /* The x86 I/O space: ports 0 to 0xFFFF. */
-#define IO_SPACE_SIZE 0x10000UL
+#define IO_SPACE_SIZE 0x10000U
 
 const char PortsKind[] = "port I/O";
 
 static ULONG base;
 
-int PortsStart(void* parametersKey, unsigned long address, unsigned long count)
+int PortsStart(void* parametersKey, unsigned int address, unsigned int count)
 {
     UNREFERENCED_PARAMETER(parametersKey);
     /* The whole block must lie in the I/O space, so base + offset never
@@ -25,12 +25,12 @@ int PortsStart(void* parametersKey, unsigned long address, unsigned long count)
     return 1;
 }
 
-unsigned char PortsRead(unsigned long offset)
+unsigned char PortsRead(unsigned int offset)
 {
     return READ_PORT_UCHAR((PUCHAR)(ULONG_PTR)(base + offset));
 }
 
-void PortsWrite(unsigned long offset, unsigned char value)
+void PortsWrite(unsigned int offset, unsigned char value)
 {
     WRITE_PORT_UCHAR((PUCHAR)(ULONG_PTR)(base + offset), value);
 }

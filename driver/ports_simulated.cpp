@@ -59,7 +59,7 @@ void followMotion()
 
 extern "C" const char PortsKind[] = "simulated";
 
-extern "C" int PortsStart(void* parametersKey, unsigned long address, unsigned long count)
+extern "C" int PortsStart(void* parametersKey, unsigned int address, unsigned int count)
 {
     static_cast<void>(address);
     static_cast<void>(count);
@@ -76,14 +76,14 @@ extern "C" int PortsStart(void* parametersKey, unsigned long address, unsigned l
     return 1;
 }
 
-extern "C" unsigned char PortsRead(unsigned long offset)
+extern "C" unsigned char PortsRead(unsigned int offset)
 {
     followMotion();
     paused = false;
     return BoardModel::readPort(board, offset);
 }
 
-extern "C" void PortsWrite(unsigned long offset, unsigned char value)
+extern "C" void PortsWrite(unsigned int offset, unsigned char value)
 {
     followMotion();
     paused = true;
