@@ -21,6 +21,7 @@ namespace {
 
 using BoardModel::Word;
 
+// Far more than any readout can show.
 constexpr unsigned long MaxCyclesPerSecond = 100000;
 
 BoardModel::Board board;
