@@ -146,7 +146,7 @@ i32 checkIfDriver()
 
 i32 setBaseAddress(i32 base)
 {
-    const ServiceValues values{1, 1, 1};
+    static constexpr ServiceValues values{1, 1, 1};
     const DeviceParameterRecord record{RegistryPaths::ServiceName,
                                        {static_cast<u32>(base), 0},
                                        {IoPortCount, 0},

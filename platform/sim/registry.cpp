@@ -20,9 +20,9 @@ namespace {
 constexpr int MaxKeys = 64;
 constexpr int MaxValues = 64;
 constexpr int MaxHandles = 32;
-constexpr int NameSize = 128;      // a key name: up to 127 characters
+constexpr int NameSize = 256;      // a key name: up to 255 characters, as on Windows
 constexpr int ValueNameSize = 40;
-constexpr int MaxData = 64;
+constexpr int MaxData = 256;
 constexpr int PathSize = 200;
 constexpr int Root = 0;            // HKEY_LOCAL_MACHINE itself
 constexpr int Deleted = -1;        // a handle whose key was deleted
@@ -30,6 +30,7 @@ constexpr uintptr_t FirstHandle = 0x2000;
 constexpr LONG ErrorKeyDeleted = 1018;
 constexpr LONG ErrorBadPathname = 161;
 constexpr LONG ErrorOutOfMemory = 14;
+constexpr LONG ErrorNoAccess = 998;
 
 struct Key {
     bool used;
@@ -103,9 +104,13 @@ Walk walk(int start, const char* path, bool create)
             ++n;
         }
         if (n == 0) {
-            // A leading or doubled backslash; only a trailing one is accepted.
-            result.status = ErrorBadPathname;
-            return result;
+            // A leading backslash is refused; a doubled one counts as one.
+            if (at == path) {
+                result.status = ErrorBadPathname;
+                return result;
+            }
+            ++at;
+            continue;
         }
         if (n >= NameSize) {
             result.status = ERROR_INVALID_PARAMETER;
@@ -209,6 +214,17 @@ void fullPath(int key, const char* subKey, char* out, int size)
         out[at++] = '\\';
     }
     SimText::copy(out + at, size - at, subKey);
+}
+
+// Whether name a comes before name b in the registry's order: by their
+// characters in upper case.
+bool sortsBefore(const char* a, const char* b)
+{
+    int i = 0;
+    while (a[i] != '\0' && SimText::upper(a[i]) == SimText::upper(b[i])) {
+        ++i;
+    }
+    return static_cast<unsigned char>(SimText::upper(a[i])) < static_cast<unsigned char>(SimText::upper(b[i]));
 }
 
 bool hasChildren(int key)
@@ -401,8 +417,12 @@ extern "C" LSTATUS WINAPI SimRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD
     if (key < Root) {
         return finish(call, key == Deleted ? ErrorKeyDeleted : ERROR_INVALID_HANDLE);
     }
-    if (Reserved != 0 || (lpData == nullptr && cbData != 0)) {
+    if (Reserved != 0) {
         return finish(call, ERROR_INVALID_PARAMETER);
+    }
+    if (lpData == nullptr && cbData != 0) {
+        // Windows reports the unreadable buffer as such.
+        return finish(call, ErrorNoAccess);
     }
     return finish(call, storeValue(key, lpValueName, dwType, lpData, cbData));
 }
@@ -417,9 +437,13 @@ extern "C" LSTATUS WINAPI SimRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     if (start < Root) {
         return finish(call, start == Deleted ? ErrorKeyDeleted : ERROR_INVALID_HANDLE);
     }
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        // Windows refuses to delete the key a handle is open on this way.
+    if (lpSubKey == nullptr) {
         return finish(call, ERROR_INVALID_PARAMETER);
+    }
+    // An empty name deletes the key the handle is open on, as Windows does;
+    // HKEY_LOCAL_MACHINE itself cannot go.
+    if (*lpSubKey == '\0' && start == Root) {
+        return finish(call, ERROR_ACCESS_DENIED);
     }
     const Walk found = walk(start, lpSubKey, false);
     if (found.status != ERROR_SUCCESS) {
@@ -504,8 +528,17 @@ const char* registrySubkeyName(const char* path, int index)
 {
     ensurePopulated();
     const Walk found = walk(Root, path, false);
+    // Windows lists subkeys in the order of their names, compared without
+    // regard to case: the wanted one has exactly index siblings before it.
     for (int i = 1; found.status == ERROR_SUCCESS && i < MaxKeys; ++i) {
-        if (keys[i].used && keys[i].parent == found.key && index-- == 0) {
+        if (!keys[i].used || keys[i].parent != found.key) {
+            continue;
+        }
+        int before = 0;
+        for (int j = 1; j < MaxKeys; ++j) {
+            before += keys[j].used && keys[j].parent == found.key && sortsBefore(keys[j].name, keys[i].name) ? 1 : 0;
+        }
+        if (before == index) {
             return keys[i].name;
         }
     }

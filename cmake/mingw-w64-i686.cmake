@@ -1,0 +1,31 @@
+# Cross-building for 32-bit Windows with Debian's mingw-w64 i686 toolchain,
+# running what it builds under Wine.
+#
+# The posix thread model is the one whose C++ library has std::mutex (the test
+# framework needs it); the DLL itself uses neither threads nor a C runtime, so
+# it builds with either.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_SYSTEM_VERSION 4.0)
+
+set(ZQ4810_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${ZQ4810_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZQ4810_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${ZQ4810_MINGW_TRIPLE}-windres)
+set(CMAKE_DLLTOOL ${ZQ4810_MINGW_TRIPLE}-dlltool)
+set(CMAKE_FIND_ROOT_PATH /usr/${ZQ4810_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The toolchain's kernel-mode headers, for anything built for kernel mode.
+set(ZQ4810_MINGW_DDK_INCLUDE_DIR /usr/${ZQ4810_MINGW_TRIPLE}/include/ddk)
+
+# Programs built here run under Wine: headless, quiet, in a throwaway 32-bit
+# prefix under the build folder (made once by the build, see tests/win32).
+set(ZQ4810_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(ZQ4810_WINE_ENV
+    WINEPREFIX=${ZQ4810_WINEPREFIX} WINEARCH=win32 WINEDEBUG=-all
+    "WINEDLLOVERRIDES=mscoree,mshtml=" DISPLAY=)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${ZQ4810_WINE_ENV} wine)

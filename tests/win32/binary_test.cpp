@@ -1,0 +1,198 @@
+// The shipped DLL itself, read from its own PE headers as Windows loads it:
+// what it exports and by which ordinals, what it imports, that nothing of it
+// runs on load, and that every export removes its own arguments.
+#include "tests/win32/harness.h"
+
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Export {
+    const char* name;
+    WORD ordinal;
+    int arguments; // 32-bit arguments the function removes from the stack
+};
+
+constexpr Export exports[] = {
+    {"AZQ4810CHECKIFDRIVER", 1, 0}, {"AZQ4810SETBASEADDRESS", 2, 1}, {"AZQ4810INITIALIZE", 3, 0},
+    {"AZQ4810READPOSITION", 4, 1},  {"AZQ4810RESETCOUNTER", 5, 1},   {"AZQ4810SETMULTIPLIER", 6, 1},
+    {"AZQ4810CHANGEMODE", 7, 2},    {"AZQ4810PRWRITE", 8, 2},        {"AZQ4810CLOSE", 9, 0},
+    {"AZQ4810DELETE", 10, 0},       {"AZQ4810DELETEALL", 11, 0},
+};
+
+using Table = std::set<std::pair<std::string, WORD>>;
+
+Table expectedExports()
+{
+    Table table;
+    for (const Export& entry : exports) {
+        table.insert({entry.name, entry.ordinal});
+    }
+    return table;
+}
+
+const IMAGE_EXPORT_DIRECTORY* exportDirectory()
+{
+    const IMAGE_DATA_DIRECTORY& directory = Harness::ntHeaders()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    return directory.VirtualAddress == 0 ? nullptr : Harness::at<IMAGE_EXPORT_DIRECTORY>(directory.VirtualAddress);
+}
+
+TEST(DllBinary, ExportsExactlyTheElevenNamesAtTheirOrdinals)
+{
+    const IMAGE_EXPORT_DIRECTORY* directory = exportDirectory();
+    ASSERT_NE(directory, nullptr);
+    EXPECT_STREQ(Harness::at<char>(directory->Name), "2KZQ4810.dll");
+    EXPECT_EQ(directory->Base, 1u);
+    EXPECT_EQ(directory->NumberOfFunctions, 11u);
+    ASSERT_EQ(directory->NumberOfNames, 11u);
+
+    const DWORD* names = Harness::at<DWORD>(directory->AddressOfNames);
+    const WORD* indexes = Harness::at<WORD>(directory->AddressOfNameOrdinals);
+    Table found;
+    for (DWORD i = 0; i < directory->NumberOfNames; ++i) {
+        found.insert({Harness::at<char>(names[i]), static_cast<WORD>(indexes[i] + directory->Base)});
+    }
+    EXPECT_EQ(found, expectedExports());
+}
+
+TEST(DllBinary, NameAndOrdinalResolveToTheSameFunction)
+{
+    const IMAGE_EXPORT_DIRECTORY* directory = exportDirectory();
+    ASSERT_NE(directory, nullptr);
+    const DWORD* functions = Harness::at<DWORD>(directory->AddressOfFunctions);
+    for (const Export& entry : exports) {
+        SCOPED_TRACE(entry.name);
+        const FARPROC byName = GetProcAddress(Harness::dll(), entry.name);
+        const FARPROC byOrdinal = GetProcAddress(Harness::dll(), MAKEINTRESOURCEA(entry.ordinal));
+        ASSERT_NE(byName, nullptr);
+        EXPECT_EQ(byName, byOrdinal);
+        EXPECT_EQ(reinterpret_cast<const void*>(byName),
+                  reinterpret_cast<const void*>(Harness::at<BYTE>(functions[entry.ordinal - directory->Base])));
+    }
+    // No decorated duplicates, nothing beyond the last ordinal.
+    EXPECT_EQ(GetProcAddress(Harness::dll(), "AZQ4810READPOSITION@4"), nullptr);
+    EXPECT_EQ(GetProcAddress(Harness::dll(), "_AZQ4810READPOSITION@4"), nullptr);
+    EXPECT_EQ(GetProcAddress(Harness::dll(), MAKEINTRESOURCEA(12)), nullptr);
+}
+
+TEST(DllBinary, ImportsExactlyTheNineSystemFunctions)
+{
+    const IMAGE_DATA_DIRECTORY& directory = Harness::ntHeaders()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    ASSERT_NE(directory.VirtualAddress, 0u);
+    std::set<std::string> found;
+    for (const auto* library = Harness::at<IMAGE_IMPORT_DESCRIPTOR>(directory.VirtualAddress); library->Name != 0;
+         ++library) {
+        std::string dll = Harness::at<char>(library->Name);
+        for (char& c : dll) {
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        for (const auto* lookup = Harness::at<IMAGE_THUNK_DATA32>(library->OriginalFirstThunk);
+             lookup->u1.AddressOfData != 0; ++lookup) {
+            ASSERT_EQ(lookup->u1.Ordinal & IMAGE_ORDINAL_FLAG32, 0u) << dll << " imported by ordinal";
+            found.insert(dll + "!" +
+                         reinterpret_cast<const char*>(Harness::at<IMAGE_IMPORT_BY_NAME>(lookup->u1.AddressOfData)->Name));
+        }
+    }
+    const std::set<std::string> expected = {
+        "kernel32.dll!CreateFileA",      "kernel32.dll!DeviceIoControl", "kernel32.dll!CloseHandle",
+        "advapi32.dll!RegCreateKeyExA",  "advapi32.dll!RegOpenKeyExA",   "advapi32.dll!RegSetValueExA",
+        "advapi32.dll!RegDeleteKeyA",    "advapi32.dll!RegCloseKey",     "user32.dll!MessageBoxA",
+    };
+    EXPECT_EQ(found, expected);
+}
+
+TEST(DllBinary, NothingRunsOnLoadAndNt4IsEnough)
+{
+    const IMAGE_NT_HEADERS32* headers = Harness::ntHeaders();
+    EXPECT_EQ(headers->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_NE(headers->FileHeader.Characteristics & IMAGE_FILE_DLL, 0);
+    EXPECT_EQ(headers->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(headers->OptionalHeader.AddressOfEntryPoint, 0u);
+    EXPECT_EQ(headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].VirtualAddress, 0u);
+    EXPECT_EQ(headers->OptionalHeader.MajorOperatingSystemVersion, 4);
+    EXPECT_EQ(headers->OptionalHeader.MinorOperatingSystemVersion, 0);
+    EXPECT_EQ(headers->OptionalHeader.MajorSubsystemVersion, 4);
+    EXPECT_EQ(headers->OptionalHeader.MinorSubsystemVersion, 0);
+}
+
+std::string versionText(const std::vector<BYTE>& info, const char* name)
+{
+    void* text = nullptr;
+    UINT length = 0;
+    const std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueA(info.data(), query.c_str(), &text, &length) || text == nullptr) {
+        return "(missing)";
+    }
+    return static_cast<const char*>(text);
+}
+
+TEST(DllBinary, CarriesItsVersionResource)
+{
+    char path[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameA(Harness::dll(), path, sizeof path), 0u);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data()));
+
+    void* block = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &block, &length));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+
+    EXPECT_EQ(versionText(info, "OriginalFilename"), "2KZQ4810.dll");
+    EXPECT_EQ(versionText(info, "InternalName"), "2KZQ4810.dll");
+    EXPECT_EQ(versionText(info, "CompanyName"), "");
+    EXPECT_NE(versionText(info, "FileDescription"), "(missing)");
+    EXPECT_NE(versionText(info, "FileVersion"), "(missing)");
+    EXPECT_NE(versionText(info, "ProductVersion"), "(missing)");
+}
+
+// Calls function with count zero arguments pushed and tells by how many
+// bytes the stack pointer moved across the call: 0 when the function removed
+// exactly its own arguments, as the standard calling convention requires.
+int stackDrift(FARPROC function, int count)
+{
+    int drift;
+    __asm__ volatile("movl %%esp, %%esi\n"
+                     "1:\n\t"
+                     "testl %%ecx, %%ecx\n\t"
+                     "jz 2f\n\t"
+                     "pushl $0\n\t"
+                     "decl %%ecx\n\t"
+                     "jmp 1b\n"
+                     "2:\n\t"
+                     "call *%[function]\n\t"
+                     "movl %%esp, %%eax\n\t"
+                     "subl %%esi, %%eax\n\t"
+                     "movl %%esi, %%esp"
+                     : "=a"(drift), "+c"(count)
+                     : [function] "r"(function)
+                     : "edx", "esi", "memory", "cc");
+    return drift;
+}
+
+using DllCallingConvention = LibraryTest;
+
+TEST_F(DllCallingConvention, EveryExportRemovesItsOwnArguments)
+{
+    for (const Export& entry : exports) {
+        SCOPED_TRACE(entry.name);
+        const FARPROC function = GetProcAddress(Harness::dll(), entry.name);
+        ASSERT_NE(function, nullptr);
+        EXPECT_EQ(stackDrift(function, entry.arguments), 0);
+    }
+}
+
+} // namespace

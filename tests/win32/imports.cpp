@@ -1,0 +1,89 @@
+// Points the DLL's own import address table at the simulated platform. The
+// DLL keeps calling through its table exactly as it would call Windows; only
+// the addresses in the table change, so the code under test is the shipped
+// code, with its real calling convention.
+#include "tests/win32/harness.h"
+
+#include "platform/sim/sim_api.h"
+
+#include <cstring>
+
+namespace {
+
+struct Redirect {
+    const char* name;
+    const void* to;
+};
+
+// Device and notices go to the simulator; the registry to Wine's real one,
+// through the fault-injecting wrappers.
+const Redirect redirects[] = {
+    {"CreateFileA", reinterpret_cast<const void*>(&SimCreateFileA)},
+    {"DeviceIoControl", reinterpret_cast<const void*>(&SimDeviceIoControl)},
+    {"CloseHandle", reinterpret_cast<const void*>(&SimCloseHandle)},
+    {"MessageBoxA", reinterpret_cast<const void*>(&SimMessageBoxA)},
+    {"RegCreateKeyExA", reinterpret_cast<const void*>(&WrapRegCreateKeyExA)},
+    {"RegOpenKeyExA", reinterpret_cast<const void*>(&WrapRegOpenKeyExA)},
+    {"RegSetValueExA", reinterpret_cast<const void*>(&WrapRegSetValueExA)},
+    {"RegDeleteKeyA", reinterpret_cast<const void*>(&WrapRegDeleteKeyA)},
+    {"RegCloseKey", reinterpret_cast<const void*>(&WrapRegCloseKey)},
+};
+
+const void* redirectFor(const char* name)
+{
+    for (const Redirect& redirect : redirects) {
+        if (std::strcmp(redirect.name, name) == 0) {
+            return redirect.to;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+namespace Harness {
+
+HMODULE dll()
+{
+    return GetModuleHandleA(DllName);
+}
+
+const IMAGE_NT_HEADERS32* ntHeaders()
+{
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(dll());
+    return at<IMAGE_NT_HEADERS32>(static_cast<DWORD>(dos->e_lfanew));
+}
+
+int redirectImports()
+{
+    const IMAGE_DATA_DIRECTORY& directory = ntHeaders()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    int changed = 0;
+    for (const auto* library = at<IMAGE_IMPORT_DESCRIPTOR>(directory.VirtualAddress); library->Name != 0;
+         ++library) {
+        // The names are in the lookup table; the address table is what the
+        // DLL's calls go through.
+        const auto* lookup = at<IMAGE_THUNK_DATA32>(library->OriginalFirstThunk != 0 ? library->OriginalFirstThunk
+                                                                                     : library->FirstThunk);
+        auto* slot = const_cast<IMAGE_THUNK_DATA32*>(at<IMAGE_THUNK_DATA32>(library->FirstThunk));
+        for (; lookup->u1.AddressOfData != 0; ++lookup, ++slot) {
+            if ((lookup->u1.Ordinal & IMAGE_ORDINAL_FLAG32) != 0) {
+                continue;
+            }
+            const auto* byName = at<IMAGE_IMPORT_BY_NAME>(lookup->u1.AddressOfData);
+            const void* to = redirectFor(reinterpret_cast<const char*>(byName->Name));
+            if (to == nullptr) {
+                continue;
+            }
+            DWORD was = 0;
+            if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was)) {
+                return -1;
+            }
+            slot->u1.Function = reinterpret_cast<DWORD>(to);
+            VirtualProtect(slot, sizeof *slot, was, &was);
+            ++changed;
+        }
+    }
+    return changed;
+}
+
+} // namespace Harness

@@ -1,0 +1,24 @@
+# Installs the build into a scratch prefix, builds the consumer project
+# against it with find_package(ZQ4810), and runs the consumer under Wine.
+# Run with -P; BINARY_DIR, SOURCE_DIR, WORK_DIR and TOOLCHAIN are given.
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "failed (${result}): ${ARGN}\n${output}")
+    endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+run(${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${WORK_DIR}/prefix)
+foreach(file bin/2KZQ4810.dll lib/lib2KZQ4810.dll.a lib/2KZQ4810.lib lib/2KZQ4810.def include/2KZQ4810/exports.h
+        lib/cmake/ZQ4810/ZQ4810Config.cmake lib/cmake/ZQ4810/ZQ4810ConfigVersion.cmake)
+    if(NOT EXISTS ${WORK_DIR}/prefix/${file})
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/build -G Ninja
+    -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DZQ4810_DIR=${WORK_DIR}/prefix/lib/cmake/ZQ4810)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+run(${EMULATOR} ${WORK_DIR}/build/consumer.exe)
+message(STATUS "the installed package builds and runs an application")
