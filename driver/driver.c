@@ -1,0 +1,206 @@
+/*
+ * ZQ4810.sys: the kernel driver behind \\.\ZQ4810Dev.
+ *
+ * It serves the library's two requests, each one byte at one port of the
+ * board: control code 0 reads (4-byte offset in, the byte out), control code
+ * 1 writes (offset and byte in, nothing out). The codes are plain numbers, so
+ * their transfer method bits say buffered for 0 and in-direct for 1; both
+ * carry their input in the system buffer, and code 1 has no output to map.
+ *
+ * At start it reads where the board sits from its service's Parameters key
+ * (IoPortAddress, IoPortCount, written by the library's installation) and
+ * refuses every offset at or beyond the port count. What sits behind the
+ * ports is ports.h's business: the real board or the board model.
+ *
+ * Any number of openings may be open at once: the library opens the device
+ * twice, for reading and for writing, and nothing here tells them apart.
+ * Requests may arrive on several processors at once; a spin lock lets one at
+ * a time reach the board.
+ */
+#include <ntddk.h>
+
+#include "ports.h"
+
+#define READ_CODE 0
+#define WRITE_CODE 1
+#define OFFSET_BYTES 4
+
+static KSPIN_LOCK boardLock;
+static ULONG portCount;
+
+static UNICODE_STRING text(const WCHAR* chars)
+{
+    UNICODE_STRING result;
+    RtlInitUnicodeString(&result, chars);
+    return result;
+}
+
+int DriverQueryDword(void* key, const wchar_t* name, unsigned long* value)
+{
+    /* The partial information header followed by the four data bytes, kept
+     * aligned for the header. */
+    union {
+        KEY_VALUE_PARTIAL_INFORMATION info;
+        UCHAR bytes[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+    } answer;
+    UNICODE_STRING valueName = text(name);
+    ULONG length = 0;
+    NTSTATUS status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, &answer,
+                                      sizeof answer, &length);
+    if (!NT_SUCCESS(status) || answer.info.Type != REG_DWORD ||
+        answer.info.DataLength != sizeof(ULONG)) {
+        return 0;
+    }
+    *value = (ULONG)answer.info.Data[0] | (ULONG)answer.info.Data[1] << 8 |
+             (ULONG)answer.info.Data[2] << 16 | (ULONG)answer.info.Data[3] << 24;
+    return 1;
+}
+
+unsigned long long DriverClock(unsigned long long* ticksPerSecond)
+{
+    /* The performance counter rather than the interrupt time: some systems
+     * that run kernel drivers count the latter in milliseconds. */
+    LARGE_INTEGER frequency;
+    const LARGE_INTEGER now = KeQueryPerformanceCounter(&frequency);
+    *ticksPerSecond = (ULONGLONG)frequency.QuadPart;
+    return (ULONGLONG)now.QuadPart;
+}
+
+static NTSTATUS openKey(HANDLE* key, HANDLE root, UNICODE_STRING* name)
+{
+    /* No OBJ_KERNEL_HANDLE: NT 4.0 does not know it, and DriverEntry runs in
+     * the system process, whose handles user programs cannot reach. */
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, name, OBJ_CASE_INSENSITIVE, root, NULL);
+    return ZwOpenKey(key, KEY_READ, &attributes);
+}
+
+/* Reads the board's address and port count and starts the board there. */
+static NTSTATUS startBoard(PUNICODE_STRING registryPath)
+{
+    HANDLE service;
+    HANDLE parameters;
+    UNICODE_STRING parametersName = text(L"Parameters");
+    ULONG address;
+    NTSTATUS status = openKey(&service, NULL, registryPath);
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("ZQ4810: cannot open the service key (0x%08lX)\n", (ULONG)status);
+        return status;
+    }
+    status = openKey(&parameters, service, &parametersName);
+    ZwClose(service);
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("ZQ4810: no Parameters key; register the base address and restart\n");
+        return STATUS_DEVICE_CONFIGURATION_ERROR;
+    }
+    status = STATUS_SUCCESS;
+    if (!DriverQueryDword(parameters, L"IoPortAddress", &address) ||
+        !DriverQueryDword(parameters, L"IoPortCount", &portCount)) {
+        DbgPrint("ZQ4810: IoPortAddress or IoPortCount missing or not a DWORD\n");
+        status = STATUS_DEVICE_CONFIGURATION_ERROR;
+    } else if (!PortsStart(parameters, address, portCount)) {
+        DbgPrint("ZQ4810: no %s board at 0x%lX with %lu ports\n", PortsKind, address, portCount);
+        status = STATUS_DEVICE_CONFIGURATION_ERROR;
+    } else {
+        DbgPrint("ZQ4810: %s board at port 0x%lX, %lu ports\n", PortsKind, address, portCount);
+    }
+    ZwClose(parameters);
+    return status;
+}
+
+static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+static NTSTATUS NTAPI openOrClose(PDEVICE_OBJECT device, PIRP irp)
+{
+    UNREFERENCED_PARAMETER(device);
+    return finish(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI control(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+    ULONG offset;
+    KIRQL irql;
+    UCHAR value = 0;
+    UNREFERENCED_PARAMETER(device);
+
+    if (code != READ_CODE && code != WRITE_CODE) {
+        return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    }
+    /* A write's output is never looked at: the system may describe an empty
+     * one (some pass a zero-length buffer descriptor), or none. */
+    if (buffer == NULL || (code == READ_CODE && (inLength != OFFSET_BYTES || outLength < 1)) ||
+        (code == WRITE_CODE && inLength != OFFSET_BYTES + 1)) {
+        return finish(irp, STATUS_INVALID_PARAMETER, 0);
+    }
+    offset = (ULONG)buffer[0] | (ULONG)buffer[1] << 8 | (ULONG)buffer[2] << 16 |
+             (ULONG)buffer[3] << 24;
+    if (offset >= portCount) {
+        return finish(irp, STATUS_INVALID_PARAMETER, 0);
+    }
+
+    KeAcquireSpinLock(&boardLock, &irql);
+    if (code == READ_CODE) {
+        value = PortsRead(offset);
+    } else {
+        PortsWrite(offset, buffer[OFFSET_BYTES]);
+    }
+    KeReleaseSpinLock(&boardLock, irql);
+
+    if (code == READ_CODE) {
+        buffer[0] = value;
+        return finish(irp, STATUS_SUCCESS, 1);
+    }
+    return finish(irp, STATUS_SUCCESS, 0);
+}
+
+static VOID NTAPI unload(PDRIVER_OBJECT driver)
+{
+    UNICODE_STRING linkName = text(L"\\DosDevices\\ZQ4810Dev");
+    IoDeleteSymbolicLink(&linkName);
+    IoDeleteDevice(driver->DeviceObject);
+    DbgPrint("ZQ4810: unloaded\n");
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    UNICODE_STRING deviceName = text(L"\\Device\\ZQ4810Dev");
+    UNICODE_STRING linkName = text(L"\\DosDevices\\ZQ4810Dev");
+    PDEVICE_OBJECT device;
+    NTSTATUS status;
+
+    KeInitializeSpinLock(&boardLock);
+    status = startBoard(registryPath);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    /* Not exclusive: the library holds two openings at once, and other
+     * programs may watch the counters alongside it. */
+    status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("ZQ4810: cannot create the device (0x%08lX)\n", (ULONG)status);
+        return status;
+    }
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("ZQ4810: cannot create the device's link (0x%08lX)\n", (ULONG)status);
+        IoDeleteDevice(device);
+        return status;
+    }
+    driver->MajorFunction[IRP_MJ_CREATE] = openOrClose;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = openOrClose;
+    driver->MajorFunction[IRP_MJ_CLOSE] = openOrClose;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = control;
+    driver->DriverUnload = unload;
+    return STATUS_SUCCESS;
+}

@@ -1,0 +1,92 @@
+// The simulated board: the board model the host simulator uses, in the
+// driver's memory, so the whole Windows product runs on a machine without
+// the board. The registered address is taken but nothing is at it.
+//
+// Optional encoder motion, for a live readout that moves: the Parameters
+// value SimulatedCyclesPerSecond (a DWORD, 0 or absent for none) turns the
+// encoders, axis n at n+1 times that rate, the odd axes backwards. The motion
+// follows the clock and is applied when a request comes, so an idle driver
+// costs nothing.
+//
+// The encoders pause from a port write until the next port read. The board
+// start loads each counter and latches it two writes later, and its loop-back
+// test needs the machine at rest in between; a program that only reads
+// positions sees smooth motion, since a read's own two writes come right
+// before its reads.
+#include "ports.h"
+
+#include "platform/sim/board_model.h"
+
+namespace {
+
+using BoardModel::Word;
+
+// Far more than any readout can show.
+constexpr unsigned long MaxCyclesPerSecond = 100000;
+
+BoardModel::Board board;
+unsigned long cyclesPerSecond;
+unsigned long long startedAt;
+unsigned long long cyclesApplied;
+bool paused;
+
+void followMotion()
+{
+    if (cyclesPerSecond == 0) {
+        return;
+    }
+    unsigned long long ticksPerSecond = 0;
+    const unsigned long long elapsed = DriverClock(&ticksPerSecond) - startedAt;
+    if (ticksPerSecond == 0) {
+        return;
+    }
+    // Whole seconds and the rest apart, so that no product leaves 64 bits.
+    const unsigned long long due = elapsed / ticksPerSecond * cyclesPerSecond +
+                                   elapsed % ticksPerSecond * cyclesPerSecond / ticksPerSecond;
+    // The counters wrap at 24 bits, so only that much of the step matters;
+    // it also keeps the step, times 4 axes, inside an int.
+    const int cycles = static_cast<int>((due - cyclesApplied) & BoardModel::CounterMask);
+    cyclesApplied = due;
+    if (paused) {
+        return;
+    }
+    for (Word axis = 0; axis < BoardModel::AxisCount; ++axis) {
+        const int step = cycles * static_cast<int>(axis + 1);
+        BoardModel::move(board, axis, axis % 2 == 0 ? step : -step);
+    }
+}
+
+} // namespace
+
+extern "C" const char PortsKind[] = "simulated";
+
+extern "C" int PortsStart(void* parametersKey, unsigned int address, unsigned int count)
+{
+    static_cast<void>(address);
+    static_cast<void>(count);
+    BoardModel::powerOn(board);
+    unsigned long rate = 0;
+    if (!DriverQueryDword(parametersKey, L"SimulatedCyclesPerSecond", &rate)) {
+        rate = 0;
+    }
+    cyclesPerSecond = rate < MaxCyclesPerSecond ? rate : MaxCyclesPerSecond;
+    unsigned long long ticksPerSecond = 0;
+    startedAt = DriverClock(&ticksPerSecond);
+    cyclesApplied = 0;
+    paused = false;
+    return 1;
+}
+
+extern "C" unsigned char PortsRead(unsigned int offset)
+{
+    followMotion();
+    paused = false;
+    return BoardModel::readPort(board, offset);
+}
+
+extern "C" void PortsWrite(unsigned int offset, unsigned char value)
+{
+    followMotion();
+    paused = true;
+    BoardModel::writePort(board, offset, value);
+}
