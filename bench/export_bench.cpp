@@ -10,6 +10,7 @@
 #include "api/exports.h"
 #include "platform/sim/control.h"
 #include "platform/sim/sim_api.h"
+#include "tests/heap_counter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,42 +19,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-// ---- Counting allocations ----------------------------------------------------
-
-namespace {
-volatile long allocations;
-}
-
-// glibc: the program's own malloc family replaces the C library's and hands
-// over to it; operator new comes through malloc.
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-
-void* malloc(size_t size)
-{
-    allocations = allocations + 1;
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size)
-{
-    allocations = allocations + 1;
-    return __libc_calloc(count, size);
-}
-void* realloc(void* block, size_t size)
-{
-    allocations = allocations + 1;
-    return __libc_realloc(block, size);
-}
-void* aligned_alloc(size_t alignment, size_t size)
-{
-    allocations = allocations + 1;
-    return __libc_memalign(alignment, size);
-}
-}
 
 namespace {
 
@@ -187,7 +152,7 @@ void prepare()
 
 void finish(benchmark::State& state, long allocationsBefore, int requestsPerCall)
 {
-    state.counters["allocations"] = static_cast<double>(allocations - allocationsBefore);
+    state.counters["allocations"] = static_cast<double>(HeapCounter::allocations() - allocationsBefore);
     state.counters["requests"] = requestsPerCall;
     if (Sim::noticeCount() != 0) {
         state.SkipWithError("a notice was shown: the run did not take the normal path");
@@ -201,7 +166,7 @@ void registerPair(const char* name, int requests, Library library, Bare bare)
 {
     benchmark::RegisterBenchmark((std::string(name) + "/library").c_str(), [=](benchmark::State& state) {
         prepare();
-        const long before = allocations;
+        const long before = HeapCounter::allocations();
         for (auto _ : state) {
             benchmark::DoNotOptimize(library());
         }
@@ -209,7 +174,7 @@ void registerPair(const char* name, int requests, Library library, Bare bare)
     });
     benchmark::RegisterBenchmark((std::string(name) + "/bare").c_str(), [=](benchmark::State& state) {
         prepare();
-        const long before = allocations;
+        const long before = HeapCounter::allocations();
         for (auto _ : state) {
             bare();
         }
