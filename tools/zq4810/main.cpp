@@ -127,13 +127,10 @@ namespace Commands {
 
 int usageError(const char* command, const char* format, ...)
 {
-    std::fflush(stdout);
-    std::fputs("zq4810: ", stderr);
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
+    Output::complainList(format, arguments);
     va_end(arguments);
-    std::fputc('\n', stderr);
     const Command* known = find(command);
     if (known != nullptr) {
         std::fprintf(stderr, "usage: zq4810 %s\n", known->synopsis);

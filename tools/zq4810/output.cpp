@@ -25,16 +25,21 @@ void line(const char* format, ...)
     std::fflush(stdout);
 }
 
-void complain(const char* format, ...)
+void complainList(const char* format, va_list arguments)
 {
     std::fflush(stdout);
     std::fputs("zq4810: ", stderr);
-    va_list arguments;
-    va_start(arguments, format);
     std::vfprintf(stderr, format, arguments);
-    va_end(arguments);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+void complain(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    complainList(format, arguments);
+    va_end(arguments);
 }
 
 const char* axesOf(int mask)

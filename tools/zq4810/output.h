@@ -2,6 +2,8 @@
 // its result and what the result means; its own complaints on standard error.
 #pragma once
 
+#include <cstdarg>
+
 namespace Output {
 
 // "  AZQ4810INITIALIZE()            -> 0      every axis passed the self-test"
@@ -14,6 +16,7 @@ void line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // "zq4810: text" on standard error.
 void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void complainList(const char* format, va_list arguments) __attribute__((format(printf, 1, 0)));
 
 // The self-test mask as "axes 0, 2" / "axis 3".
 const char* axesOf(int mask);
