@@ -71,7 +71,6 @@ void putOffset(u32 offset)
 // driver. Such a request counts as failed.
 bool send(HANDLE handle, DWORD inputLength, LPVOID output, DWORD outputLength)
 {
-    request.returnedLength = 0;
     request.succeeded = isOpen(handle) && DeviceIoControl(handle, request.controlCode, request.input,
                                                           inputLength, output, outputLength,
                                                           &request.returnedLength, nullptr);

@@ -44,6 +44,10 @@ int callCount(Call kind);
 void resetCounts();
 // Remove every fault, leaving the counts.
 void clearFaults();
+// The kind of the k-th platform call (1-based) counted since the last
+// resetCounts() or reset(), so a test that failed "call k" can tell what it
+// failed; Any when there was no such call or it lies beyond the first 512.
+Call callKind(int k);
 
 // Every device opening that asks for this access (0x80000000 read,
 // 0x40000000 write) fails.

@@ -115,8 +115,8 @@ void traceRequest(DWORD code, const BYTE* input, DWORD inputLength, bool wrongHa
         *at++ = '~';
     }
     const uint32_t offset = inputLength >= 4 && input != nullptr
-                                ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16 |
-                                                        static_cast<uint32_t>(input[3]) << 24)
+                                ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16) |
+                                      static_cast<uint32_t>(input[3]) << 24
                                 : 0;
     if (code == ReadCode) {
         *at++ = 'r';
@@ -219,8 +219,8 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
         (dwIoControlCode == WriteCode && (nInBufferSize != 5 || lpInBuffer == nullptr)) ||
         (dwIoControlCode != ReadCode && dwIoControlCode != WriteCode);
     const uint32_t offset = lpInBuffer != nullptr && nInBufferSize >= 4
-                                ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16 |
-                                                        static_cast<uint32_t>(input[3]) << 24)
+                                ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16) |
+                                      static_cast<uint32_t>(input[3]) << 24
                                 : 0;
     const bool outOfRange = offset >= BoardModel::PortCount;
     const bool failed = injected || malformed || outOfRange;

@@ -11,8 +11,11 @@ struct Rule {
     int from;    // fail this call and all after it, 0 for none
 };
 
+constexpr int KeptKinds = 512;
+
 int counts[KindCount];
 Rule rules[KindCount];
+Sim::Call kinds[KeptKinds];
 
 int index(Sim::Call kind)
 {
@@ -30,6 +33,9 @@ bool hit(Sim::Call kind)
 {
     const int own = ++counts[index(kind)];
     const int any = ++counts[index(Sim::Call::Any)];
+    if (any <= KeptKinds) {
+        kinds[any - 1] = kind;
+    }
     return strikes(rules[index(kind)], own) || strikes(rules[index(Sim::Call::Any)], any);
 }
 
@@ -63,6 +69,14 @@ void resetCounts()
     for (int& count : SimFaults::counts) {
         count = 0;
     }
+}
+
+Call callKind(int k)
+{
+    if (k < 1 || k > SimFaults::KeptKinds || k > SimFaults::counts[SimFaults::index(Call::Any)]) {
+        return Call::Any;
+    }
+    return SimFaults::kinds[k - 1];
 }
 
 void clearFaults()

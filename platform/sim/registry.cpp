@@ -23,7 +23,6 @@ constexpr int MaxHandles = 32;
 constexpr int NameSize = 256;      // a key name: up to 255 characters, as on Windows
 constexpr int ValueNameSize = 40;
 constexpr int MaxData = 256;
-constexpr int PathSize = 200;
 constexpr int Root = 0;            // HKEY_LOCAL_MACHINE itself
 constexpr int Deleted = -1;        // a handle whose key was deleted
 constexpr uintptr_t FirstHandle = 0x2000;
