@@ -6,6 +6,8 @@ namespace HeapCounter {
 
 // Whether allocations are counted in this build.
 bool available();
+// Why not, when it is not.
+const char* unavailableReason();
 
 // Allocations counted so far (malloc, calloc, realloc, aligned allocation, and
 // operator new through them).

@@ -78,6 +78,11 @@ bool available()
 
 namespace HeapCounter {
 
+const char* unavailableReason()
+{
+    return "the sanitizer runtime refused the allocation hooks";
+}
+
 long allocations()
 {
     return counted;

@@ -39,7 +39,7 @@ long allocationsDuring(void (*body)())
 TEST_F(HeapTest, TheCounterSeesAnAllocation)
 {
     if (!HeapCounter::available()) {
-        GTEST_SKIP() << "no allocation hook in this C runtime; the DLL's imports show it has no allocator";
+        GTEST_SKIP() << HeapCounter::unavailableReason();
     }
     EXPECT_GE(allocationsDuring([] { delete new volatile int(1); }), 1);
 }
@@ -47,7 +47,7 @@ TEST_F(HeapTest, TheCounterSeesAnAllocation)
 TEST_F(HeapTest, NoExportAllocatesOnAnyPath)
 {
     if (!HeapCounter::available()) {
-        GTEST_SKIP() << "no allocation hook in this C runtime; the DLL's imports show it has no allocator";
+        GTEST_SKIP() << HeapCounter::unavailableReason();
     }
     Sim::echoNotices(true); // the echo is part of every failure path
     EXPECT_EQ(allocationsDuring(everyExport), 0) << "with every call succeeding";

@@ -10,6 +10,11 @@ bool available()
     return false;
 }
 
+const char* unavailableReason()
+{
+    return "no allocation hook in this C runtime; the DLL's imports show it has no allocator";
+}
+
 long allocations()
 {
     return 0;

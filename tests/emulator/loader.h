@@ -1,0 +1,63 @@
+// A small PE32 loader around an i386 emulator, so that the shipped
+// 2KZQ4810.dll runs on any 64-bit host: its sections are mapped at their
+// addresses, its nine imports are bound to the simulated platform of this
+// program, and each export is called with the standard calling convention.
+//
+// On every call the loader holds the DLL to what a well-behaved Windows DLL
+// does: it removes exactly its own arguments, keeps the registers the caller
+// owns, runs no code but its own and the nine imports, and writes only its
+// own data sections and the stack. A breach is a test failure naming the
+// address and the instruction.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace Emulator {
+
+// The exports, in ordinal order (ordinal = index + 1).
+struct ExportInfo {
+    const char* name;
+    int arguments; // 32-bit arguments the export removes from the stack
+};
+constexpr int ExportCount = 11;
+constexpr ExportInfo Exports[ExportCount] = {
+    {"AZQ4810CHECKIFDRIVER", 0}, {"AZQ4810SETBASEADDRESS", 1}, {"AZQ4810INITIALIZE", 0},
+    {"AZQ4810READPOSITION", 1},  {"AZQ4810RESETCOUNTER", 1},   {"AZQ4810SETMULTIPLIER", 1},
+    {"AZQ4810CHANGEMODE", 2},    {"AZQ4810PRWRITE", 2},        {"AZQ4810CLOSE", 0},
+    {"AZQ4810DELETE", 0},        {"AZQ4810DELETEALL", 0},
+};
+
+// Maps the DLL at base (0: the base it asks for, relocating only if that
+// cannot be had) and binds its imports. False with a one-line reason in
+// error() when the file is not a PE32 i386 DLL, imports anything but the nine
+// functions, or lacks an export.
+bool load(const char* path, uint32_t base = 0);
+void unload();
+const char* error();
+bool loaded();
+// Where the image lies, and whether the loader had to move it.
+uint32_t imageBase();
+bool relocated();
+
+// Calls export index (0-based) with these arguments and returns its result.
+// A breach of the rules above ends the call; breach() then says what it was
+// and the result is 0.
+int32_t call(int index, const int32_t* arguments, int count);
+// The breach of the last call, or "" when it kept every rule.
+const char* breach();
+
+// Counting instructions executed inside the DLL (not those of the import
+// stubs), for the benchmarks. Counting slows the emulator down.
+void countInstructions(bool on);
+uint64_t instructions();
+
+// For the loader's own tests: the address of an export, and a way to change
+// the image's bytes as a faulty DLL would have them (load() again restores).
+uint32_t exportAddress(int index);
+// The import address table's slot of one of the nine functions, or 0.
+uint32_t importSlot(const char* name);
+bool readGuest(uint32_t address, void* into, size_t size);
+bool patch(uint32_t address, const uint8_t* bytes, size_t size);
+
+} // namespace Emulator

@@ -1,0 +1,154 @@
+// The loader's own checks: a faulty DLL must be caught, not run on. Each case
+// changes the shipped image as a faulty build would have it, or a copy of
+// the file as a wrong build would leave it, and expects the loader's one-line
+// reason. The real DLL is loaded again after each.
+#include "tests/emulator/loader.h"
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace EmulatedSuite {
+const char* dllPath();
+}
+
+namespace {
+
+class LoaderTest : public LibraryTest {
+protected:
+    void TearDown() override
+    {
+        ASSERT_TRUE(Emulator::load(EmulatedSuite::dllPath())) << Emulator::error();
+        LibraryTest::TearDown();
+    }
+};
+
+void put32(std::vector<uint8_t>& code, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) {
+        code.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+struct Fault {
+    const char* what;
+    std::vector<uint8_t> code; // placed at AZQ4810CLOSE's entry
+    const char* breach;        // what the loader must say
+};
+
+TEST_F(LoaderTest, CatchesWhatAFaultyDllDoes)
+{
+    constexpr int Close = 8;
+    const uint32_t base = Emulator::imageBase();
+    std::vector<uint8_t> strayWrite = {0xC7, 0x05}; // mov dword [base+0x1000], 1; ret
+    put32(strayWrite, base + 0x1000);
+    put32(strayWrite, 1);
+    strayWrite.push_back(0xC3);
+    std::vector<uint8_t> badString = {0x6A, 0x00, 0x68}; // MessageBoxA(0, 0x70000000, 0x70000000, 0)
+    put32(badString, 0x70000000);
+    badString.push_back(0x68);
+    put32(badString, 0x70000000);
+    badString.insert(badString.end(), {0x6A, 0x00, 0xFF, 0x15});
+    put32(badString, Emulator::importSlot("MessageBoxA"));
+    badString.push_back(0xC3);
+
+    const Fault faults[] = {
+        {"writes its own code", strayWrite, "stray write of 4 bytes at"},
+        {"jumps out of the image", {0xB8, 0x78, 0x56, 0x34, 0x12, 0xFF, 0xE0}, "code run at 0x12345678"},
+        {"removes an argument it was not given", {0xC2, 0x04, 0x00}, "removed 4 bytes of arguments from the stack, not 0"},
+        {"leaves an argument behind", {0x58, 0x50, 0x50, 0xC3}, "removed -4 bytes of arguments from the stack, not 0"},
+        {"changes ebx", {0xBB, 0x05, 0x00, 0x00, 0x00, 0xC3}, "did not keep the caller's registers"},
+        {"breaks into a debugger", {0xCC}, "interrupt 0x3"},
+        {"hands the system a bad string", badString, "a string runs into memory the DLL does not have at 0x70000000"},
+        {"reads memory it does not have", {0xA1, 0x00, 0x00, 0x00, 0x70, 0xC3}, "read of 4 bytes at 0x70000000"},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        ASSERT_TRUE(Emulator::load(EmulatedSuite::dllPath())) << Emulator::error();
+        ASSERT_TRUE(Emulator::patch(Emulator::exportAddress(Close), fault.code.data(), fault.code.size()));
+        Emulator::call(Close, nullptr, 0);
+        EXPECT_NE(std::string(Emulator::breach()).find(fault.breach), std::string::npos) << Emulator::breach();
+    }
+}
+
+// A board's start and a first setup, as trace, notices and results.
+std::string startAndRegister()
+{
+    const int mask = AZQ4810INITIALIZE();
+    const int position = AZQ4810READPOSITION(2);
+    const int first = AZQ4810CHECKIFDRIVER();
+    const int closed = AZQ4810CLOSE();
+    std::string all = std::to_string(mask) + " " + std::to_string(position) + " " + std::to_string(first) + " " +
+                      std::to_string(closed) + " " + Sim::trace();
+    for (const std::string& notice : TestSupport::notices()) {
+        all += " | " + notice;
+    }
+    return all;
+}
+
+TEST_F(LoaderTest, MovedImageRunsAlike)
+{
+    const std::string atItsBase = startAndRegister();
+    ASSERT_FALSE(Emulator::relocated());
+    LibraryTest::SetUp();
+    ASSERT_TRUE(Emulator::load(EmulatedSuite::dllPath(), 0x20000000)) << Emulator::error();
+    EXPECT_TRUE(Emulator::relocated());
+    EXPECT_EQ(Emulator::imageBase(), 0x20000000u);
+    EXPECT_EQ(startAndRegister(), atItsBase);
+    // started, the self-test pattern read back, a first setup, closed
+    EXPECT_EQ(atItsBase.rfind("0 -2468078 1 0 w8=00 ", 0), 0u) << atItsBase;
+}
+
+std::vector<uint8_t> shippedBytes()
+{
+    std::ifstream in(EmulatedSuite::dllPath(), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Replaces the first occurrence of a text in the file's bytes.
+bool replace(std::vector<uint8_t>& bytes, const std::string& from, const std::string& to)
+{
+    const std::string all(bytes.begin(), bytes.end());
+    const size_t at = all.find(from);
+    if (at == std::string::npos) {
+        return false;
+    }
+    std::copy(to.begin(), to.end(), bytes.begin() + static_cast<long>(at));
+    return true;
+}
+
+TEST_F(LoaderTest, RefusesAWrongFileInOneLine)
+{
+    struct Case {
+        const char* what;
+        std::string from, to;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"not an executable", "MZ", "ZM", "not a PE file"},
+        {"a 64-bit image", std::string("PE\0\0\x4c\x01", 6), std::string("PE\0\0\x64\x86", 6), "not a PE32 i386 image"},
+        {"a tenth import", "MessageBoxA", "MessageBoxW", "imports USER32.dll!MessageBoxW, not one of the nine functions"},
+        {"an export missing", "AZQ4810CLOSE", "AZQ4810CLOSX", "does not export AZQ4810CLOSE"},
+    };
+    const std::string path = testing::TempDir() + "zq4810_wrong.dll";
+    for (const Case& wrong : cases) {
+        SCOPED_TRACE(wrong.what);
+        std::vector<uint8_t> bytes = shippedBytes();
+        ASSERT_GT(bytes.size(), 1024u);
+        ASSERT_TRUE(replace(bytes, wrong.from, wrong.to));
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        EXPECT_FALSE(Emulator::load(path.c_str()));
+        const std::string error = Emulator::error();
+        EXPECT_NE(error.find(wrong.error), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+    std::remove(path.c_str());
+}
+
+} // namespace
