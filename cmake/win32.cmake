@@ -34,7 +34,7 @@ target_compile_options(zq4810_dll PRIVATE
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
     -ffunction-sections -malign-data=abi -fno-ident
     -mno-accumulate-outgoing-args -mpreferred-stack-boundary=2
-    -mno-stack-arg-probe -Wframe-larger-than=4000>)
+    -mno-stack-arg-probe -fomit-frame-pointer -Wframe-larger-than=4000>)
 # No entry point: nothing of the library runs on load or unload. It imports
 # the nine system functions it calls and nothing else, and asks for no more
 # than Windows NT 4.0.

@@ -46,6 +46,9 @@ bool relocated();
 int32_t call(int index, const int32_t* arguments, int count);
 // The breach of the last call, or "" when it kept every rule.
 const char* breach();
+// What a program does with a breach of a call made through the exports
+// (tests/emulator/exports.cpp): defined by each program.
+void reportBreach(const char* breach);
 
 // Counting instructions executed inside the DLL (not those of the import
 // stubs), for the benchmarks. Counting slows the emulator down.

@@ -18,6 +18,16 @@ const char* dllPath()
 
 } // namespace EmulatedSuite
 
+namespace Emulator {
+
+// A call that broke a rule fails the test that made it.
+void reportBreach(const char* breach)
+{
+    ADD_FAILURE() << breach;
+}
+
+} // namespace Emulator
+
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
