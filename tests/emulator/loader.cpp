@@ -28,7 +28,7 @@ constexpr uint32_t PageSize = 0x1000;
 // does not keep them is seen.
 constexpr uint32_t KeptEbx = 0xB0B0B0B0, KeptEsi = 0x51515151, KeptEdi = 0xD1D1D1D1, KeptEbp = 0xBEBEBEBE;
 
-constexpr size_t MaxSections = 16;
+constexpr size_t MaxSections = 32; // per image; a program with its debug sections has about 20
 constexpr size_t MaxFile = 1 << 20;
 
 struct Range {
@@ -42,9 +42,9 @@ struct State {
     bool moved = false;
     uint32_t exports[ExportCount] = {};
     uint32_t slots[ImportCount] = {};
-    Range code[MaxSections] = {};
+    Range code[2 * MaxSections] = {}; // the DLL's and a program's
     size_t codeCount = 0;
-    Range writable[MaxSections] = {};
+    Range writable[2 * MaxSections] = {};
     size_t writableCount = 0;
     uc_hook counter = 0;
     uint64_t instructions = 0;
@@ -205,7 +205,7 @@ bool readFile(const char* path, size_t* size)
 
 // The image as Windows lays it out: headers, then each section at its
 // address, with the protection its characteristics ask for.
-bool mapImage(const char* path, size_t fileSize, uint32_t preferred, uint32_t base, uint32_t* imageSize)
+bool mapImage(const char* path, size_t fileSize, bool dll, uint32_t base, uint32_t* imageSize)
 {
     const uint32_t peOffset = fileSize >= 0x40 ? read32(file + 0x3C) : 0;
     if (fileSize < 0x40 || read16(file) != 0x5A4D || peOffset + 0xF8 > fileSize || read32(file + peOffset) != 0x4550) {
@@ -217,8 +217,8 @@ bool mapImage(const char* path, size_t fileSize, uint32_t preferred, uint32_t ba
         return fail("%s: not a PE32 i386 image (machine 0x%x, optional header 0x%x)", path, read16(header),
                     read16(optional));
     }
-    if ((read16(header + 18) & 0x2000) == 0) {
-        return fail("%s: not a DLL", path);
+    if (((read16(header + 18) & 0x2000) != 0) != dll) {
+        return fail(dll ? "%s: not a DLL" : "%s: a DLL, not a program", path);
     }
     const uint16_t sections = read16(header + 2);
     const uint8_t* table = optional + read16(header + 16);
@@ -228,7 +228,6 @@ bool mapImage(const char* path, size_t fileSize, uint32_t preferred, uint32_t ba
         *imageSize == 0) {
         return fail("%s: section table out of bounds", path);
     }
-    (void)preferred;
     if (uc_mem_map(state.uc, base, *imageSize, UC_PROT_NONE) != UC_ERR_OK) {
         return fail("%s: cannot map %u bytes at 0x%08x", path, *imageSize, base);
     }
@@ -257,11 +256,11 @@ bool mapImage(const char* path, size_t fileSize, uint32_t preferred, uint32_t ba
     return true;
 }
 
-// Data directory n of the mapped image: its address and size.
-Range directory(int n)
+// Data directory n of the image mapped at base: its address and size.
+Range directory(int n, uint32_t base = state.base)
 {
     uint8_t header[0x200];
-    uc_mem_read(state.uc, state.base, header, sizeof header);
+    uc_mem_read(state.uc, base, header, sizeof header);
     const uint8_t* optional = header + read32(header + 0x3C) + 24;
     const uint32_t address = read32(optional + 96 + 8 * n), size = read32(optional + 100 + 8 * n);
     return {address, address + size};
@@ -390,13 +389,13 @@ bool findExports(const char* path)
 
 // The writable sections the DLL may write: all but those the system writes
 // for it (the import table's slots, the resources).
-void findWritable()
+void findWritable(uint32_t base)
 {
     uint8_t header[0x400];
-    uc_mem_read(state.uc, state.base, header, sizeof header);
+    uc_mem_read(state.uc, base, header, sizeof header);
     const uint8_t* fileHeader = header + read32(header + 0x3C) + 4;
     const uint8_t* table = fileHeader + 20 + read16(fileHeader + 16);
-    const Range systems[] = {directory(1), directory(2), directory(12)};
+    const Range systems[] = {directory(1, base), directory(2, base), directory(12, base)};
     for (uint16_t i = 0; i < read16(fileHeader + 2); ++i) {
         const uint8_t* section = table + 40u * i;
         const uint32_t address = read32(section + 12), end = address + read32(section + 8);
@@ -405,7 +404,36 @@ void findWritable()
             system = system || (range.begin != 0 && range.begin < end && range.end > address);
         }
         if ((read32(section + 36) & 0x80000000u) != 0 && !system) {
-            state.writable[state.writableCount++] = {state.base + address, state.base + end};
+            state.writable[state.writableCount++] = {base + address, base + end};
+        }
+    }
+}
+
+// A program's imports: only the DLL's exports, by name, as the import
+// library names them.
+bool bindProgramImports(const char* path, uint32_t base)
+{
+    for (uint32_t descriptor = base + directory(1, base).begin;; descriptor += 20) {
+        const uint32_t lookup = guest32(descriptor), nameAt = guest32(descriptor + 12);
+        const uint32_t slots = guest32(descriptor + 16);
+        char library[64];
+        if (nameAt == 0) {
+            return true;
+        }
+        if (!guestText(base + nameAt, library, sizeof library) || strcasecmp(library, "2KZQ4810.dll") != 0) {
+            return fail("%s: imports from %s; only a program that imports from the DLL alone runs here", path, library);
+        }
+        for (uint32_t i = 0; guest32(base + lookup + 4 * i) != 0; ++i) {
+            char function[64] = "";
+            guestText(base + guest32(base + lookup + 4 * i) + 2, function, sizeof function);
+            uint32_t address = 0;
+            for (int k = 0; k < ExportCount; ++k) {
+                address = std::strcmp(Exports[k].name, function) == 0 ? state.exports[k] : address;
+            }
+            if (address == 0) {
+                return fail("%s: imports %s, which the DLL does not export", path, function);
+            }
+            uc_mem_write(state.uc, base + slots + 4 * i, &address, 4);
         }
     }
 }
@@ -459,13 +487,13 @@ bool load(const char* path, uint32_t base)
     }
     const uint32_t preferred = size >= 0x40 && read32(file + 0x3C) + 0x38 <= size ? read32(file + read32(file + 0x3C) + 0x34) : 0;
     state.base = base != 0 ? base : preferred;
-    if (!mapImage(path, size, preferred, state.base, &state.size)) {
+    if (!mapImage(path, size, true, state.base, &state.size)) {
         return abandon();
     }
     state.moved = state.base != preferred;
     bool ready = (!state.moved || relocate(path, state.base - preferred)) && bindImports(path) && findExports(path);
     if (ready) {
-        findWritable();
+        findWritable(state.base);
         uc_hook hook;
         ready = uc_hook_add(state.uc, &hook, UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(onWrite), nullptr, 1, 0) ==
                     UC_ERR_OK &&
@@ -508,14 +536,12 @@ bool relocated()
     return state.moved;
 }
 
-int32_t call(int index, const int32_t* arguments, int count)
+namespace {
+
+// Runs the guest function at entry as the system calls one: arguments pushed
+// right to left, the return address, and the registers a callee must keep.
+int32_t runAt(uint32_t entry, const char* name, const int32_t* arguments, int count)
 {
-    state.breach[0] = '\0';
-    if (state.uc == nullptr || index < 0 || index >= ExportCount) {
-        std::snprintf(state.breach, sizeof state.breach, "export %d called with no DLL loaded", index);
-        return 0;
-    }
-    // The caller's frame: arguments pushed right to left, then the return address.
     uint32_t frame[1 + 8] = {ReturnAddress};
     for (int i = 0; i < count && i < 8; ++i) {
         frame[1 + i] = static_cast<uint32_t>(arguments[i]);
@@ -532,14 +558,14 @@ int32_t call(int index, const int32_t* arguments, int count)
     uc_reg_write(state.uc, UC_X86_REG_EDI, &KeptEdi);
     uc_reg_write(state.uc, UC_X86_REG_EBP, &KeptEbp);
 
-    const uc_err stopped = uc_emu_start(state.uc, state.exports[index], ReturnAddress, 0, 0);
+    const uc_err stopped = uc_emu_start(state.uc, entry, ReturnAddress, 0, 0);
     if (state.breach[0] != '\0') {
         return 0;
     }
     if (stopped != UC_ERR_OK || eip(state.uc) != ReturnAddress) {
         char instruction[128];
         describeInstruction(state.uc, instruction, sizeof instruction);
-        breach(state.uc, "%s stopped (%s) at the %s", Exports[index].name, uc_strerror(stopped), instruction);
+        breach(state.uc, "%s stopped (%s) at the %s", name, uc_strerror(stopped), instruction);
         return 0;
     }
     uint32_t after[5] = {};
@@ -549,15 +575,51 @@ int32_t call(int index, const int32_t* arguments, int count)
     uc_reg_read(state.uc, UC_X86_REG_EDI, &after[3]);
     uc_reg_read(state.uc, UC_X86_REG_EBP, &after[4]);
     if (after[0] != StackTop) {
-        breach(state.uc, "%s removed %d bytes of arguments from the stack, not %u", Exports[index].name,
+        breach(state.uc, "%s removed %d bytes of arguments from the stack, not %u", name,
                static_cast<int>(after[0] - (esp + 4)), pushed);
     } else if (after[1] != KeptEbx || after[2] != KeptEsi || after[3] != KeptEdi || after[4] != KeptEbp) {
-        breach(state.uc, "%s did not keep the caller's registers (ebx %08x esi %08x edi %08x ebp %08x)",
-               Exports[index].name, after[1], after[2], after[3], after[4]);
+        breach(state.uc, "%s did not keep the caller's registers (ebx %08x esi %08x edi %08x ebp %08x)", name,
+               after[1], after[2], after[3], after[4]);
     }
     uint32_t result = 0;
     uc_reg_read(state.uc, UC_X86_REG_EAX, &result);
     return state.breach[0] != '\0' ? 0 : static_cast<int32_t>(result);
+}
+
+} // namespace
+
+int32_t call(int index, const int32_t* arguments, int count)
+{
+    state.breach[0] = '\0';
+    if (state.uc == nullptr || index < 0 || index >= ExportCount) {
+        std::snprintf(state.breach, sizeof state.breach, "export %d called with no DLL loaded", index);
+        return 0;
+    }
+    return runAt(state.exports[index], Exports[index].name, arguments, count);
+}
+
+bool runProgram(const char* path, int32_t* exitCode)
+{
+    state.breach[0] = '\0';
+    size_t size = 0;
+    if (state.uc == nullptr) {
+        return fail("no DLL loaded");
+    }
+    if (!readFile(path, &size)) {
+        return false;
+    }
+    const uint32_t peOffset = size >= 0x40 ? read32(file + 0x3C) : 0;
+    const uint32_t base = peOffset + 0x38 <= size ? read32(file + peOffset + 0x34) : 0;
+    uint32_t imageSize = 0;
+    if (!mapImage(path, size, false, base, &imageSize) || !bindProgramImports(path, base)) {
+        return false;
+    }
+    findWritable(base);
+    // The process starts at the entry point, which is given one argument and
+    // whose result is the exit code.
+    const int32_t environment = 0;
+    *exitCode = runAt(base + read32(file + peOffset + 0x28), path, &environment, 1);
+    return true;
 }
 
 const char* breach()

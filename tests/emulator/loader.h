@@ -44,6 +44,12 @@ bool relocated();
 // A breach of the rules above ends the call; breach() then says what it was
 // and the result is 0.
 int32_t call(int index, const int32_t* arguments, int count);
+// Maps a program that imports from the DLL alone beside it, binds its imports
+// to the DLL's exports and runs it from its entry point (given one argument,
+// as a program without a C runtime is): false with error() when it cannot be
+// run, else its exit code, with breach() as for a call. Load the DLL again
+// before running another.
+bool runProgram(const char* path, int32_t* exitCode);
 // The breach of the last call, or "" when it kept every rule.
 const char* breach();
 // What a program does with a breach of a call made through the exports

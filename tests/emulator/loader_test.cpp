@@ -152,3 +152,31 @@ TEST_F(LoaderTest, RefusesAWrongFileInOneLine)
 }
 
 } // namespace
+
+namespace {
+
+// The C application linked with clang and lld-link through 2KZQ4810.lib, the
+// import library for MSVC's tools: it has no C runtime and imports from the
+// DLL alone, so it runs here, bound to the DLL as Windows' loader binds it.
+// It exits with the number of wrong answers it got.
+TEST_F(LoaderTest, AProgramLinkedThroughTheMsvcImportLibraryRuns)
+{
+    const std::string program = std::string(ZQ4810_EMULATED_BIN) + "/zq4810_client_msvc.exe";
+    int32_t exitCode = -1;
+    ASSERT_TRUE(Emulator::runProgram(program.c_str(), &exitCode)) << Emulator::error();
+    EXPECT_STREQ(Emulator::breach(), "");
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(std::string(Sim::trace()), ""); // it asks only what is refused before any port traffic
+}
+
+TEST_F(LoaderTest, AProgramWithOtherImportsIsRefusedInOneLine)
+{
+    const std::string program = std::string(ZQ4810_EMULATED_BIN) + "/zq4810_client_mingw.exe";
+    int32_t exitCode = -1;
+    EXPECT_FALSE(Emulator::runProgram(program.c_str(), &exitCode));
+    EXPECT_NE(std::string(Emulator::error()).find("only a program that imports from the DLL alone runs here"),
+              std::string::npos)
+        << Emulator::error();
+}
+
+} // namespace
