@@ -49,6 +49,10 @@ TEST_F(LoaderTest, CatchesWhatAFaultyDllDoes)
     put32(strayWrite, base + 0x1000);
     put32(strayWrite, 1);
     strayWrite.push_back(0xC3);
+    std::vector<uint8_t> slotWrite = {0xC7, 0x05}; // mov dword [CreateFileA's import slot], 0; ret
+    put32(slotWrite, Emulator::importSlot("CreateFileA"));
+    put32(slotWrite, 0);
+    slotWrite.push_back(0xC3);
     std::vector<uint8_t> badString = {0x6A, 0x00, 0x68}; // MessageBoxA(0, 0x70000000, 0x70000000, 0)
     put32(badString, 0x70000000);
     badString.push_back(0x68);
@@ -59,6 +63,7 @@ TEST_F(LoaderTest, CatchesWhatAFaultyDllDoes)
 
     const Fault faults[] = {
         {"writes its own code", strayWrite, "stray write of 4 bytes at"},
+        {"overwrites an import slot, which lies in a writable section", slotWrite, "stray write of 4 bytes at"},
         {"jumps out of the image", {0xB8, 0x78, 0x56, 0x34, 0x12, 0xFF, 0xE0}, "code run at 0x12345678"},
         {"removes an argument it was not given", {0xC2, 0x04, 0x00}, "removed 4 bytes of arguments from the stack, not 0"},
         {"leaves an argument behind", {0x58, 0x50, 0x50, 0xC3}, "removed -4 bytes of arguments from the stack, not 0"},
