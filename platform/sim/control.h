@@ -98,7 +98,7 @@ int openDeviceHandles();
 
 // ---- Notices ---------------------------------------------------------------
 
-struct Notice {
+struct ShownNotice {
     char text[160];
     char caption[40];
     uint32_t style;
@@ -107,7 +107,7 @@ struct Notice {
 // The notices shown since the last clearNotices() or reset(), oldest first.
 // The first 256 are kept; the count goes on.
 int noticeCount();
-Notice notice(int index);
+ShownNotice notice(int index);
 void clearNotices();
 // Answers for the next questions, in order. Once they are used up a question
 // is answered Yes and an error notice OK.
@@ -142,8 +142,6 @@ const char* registrySubkeyName(const char* path, int index);
 // Creates the key (and its parents) / sets a value, as an earlier program would have.
 void registryCreateKey(const char* path);
 void registrySetValue(const char* path, const char* name, uint32_t type, const void* data, uint32_t size);
-// Removes the key with everything below it (no-op when missing).
-void registryDeleteTree(const char* path);
 // Key handles opened or created and not yet closed.
 int openRegistryKeys();
 

@@ -251,16 +251,6 @@ void removeKey(int key)
     }
 }
 
-void removeTree(int key)
-{
-    for (int i = 1; i < MaxKeys; ++i) {
-        if (keys[i].used && keys[i].parent == key) {
-            removeTree(i);
-        }
-    }
-    removeKey(key);
-}
-
 Value* findValue(int key, const char* name)
 {
     const char* wanted = name != nullptr ? name : "";
@@ -556,15 +546,6 @@ void registrySetValue(const char* path, const char* name, uint32_t type, const v
     const Walk found = walk(Root, path, true);
     if (found.status == ERROR_SUCCESS) {
         storeValue(found.key, name, type, static_cast<const BYTE*>(data), size);
-    }
-}
-
-void registryDeleteTree(const char* path)
-{
-    ensurePopulated();
-    const Walk found = walk(Root, path, false);
-    if (found.status == ERROR_SUCCESS && found.key != Root) {
-        removeTree(found.key);
     }
 }
 

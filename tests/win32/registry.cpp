@@ -279,11 +279,6 @@ void registrySetValue(const char* path, const char* name, uint32_t type, const v
     }
 }
 
-void registryDeleteTree(const char* path)
-{
-    deleteTree(HKEY_LOCAL_MACHINE, path);
-}
-
 int openRegistryKeys()
 {
     return static_cast<int>(openKeys.size());
