@@ -124,7 +124,7 @@ TEST_F(ChannelTest, FailedRequestsShowTheirNoticeAndGive255)
 TEST_F(ChannelTest, ZeroByteReadsGiveOneAndTheirNotice)
 {
     initializeQuietly();
-    Sim::zeroByteReads(true);
+    Sim::readReplyLength(0);
     EXPECT_EQ(AZQ4810READPOSITION(0), 65793);
     EXPECT_EQ(notices(), repeated(WrongLength, 3));
     EXPECT_STREQ(Sim::trace(), "w1=10 w1=01 r0 r0 r0");

@@ -52,8 +52,11 @@ Call callKind(int k);
 // Every device opening that asks for this access (0x80000000 read,
 // 0x40000000 write) fails.
 void failOpening(uint32_t access);
-// The driver answers every read with zero bytes (the request succeeds).
-void zeroByteReads(bool on);
+// The length the driver reports for every read it serves (the request
+// succeeds): 1 after reset(); 0 as a driver that answers nothing, 2 or more
+// as one that claims more than the one byte it wrote. The byte is written
+// whenever the length is not 0.
+void readReplyLength(uint32_t length);
 // The axis answers value instead of latch byte byteIndex (0 least
 // significant, 2 most), as a board with a broken loop-back would. A value
 // below 0 takes the corruption away.
@@ -65,9 +68,27 @@ void corruptEcho(int axis, int byteIndex, int value);
 // token each, separated by single spaces: "w5=10" a write of byte 0x10 to
 // port 5, "r4" a read of port 4. A failed request ends in '!', a request on a
 // handle not opened for its direction starts with '~', an unknown control
-// code reads "?<code>".
+// code reads "?<code>". For one-line assertions; a test that works through
+// the requests one by one reads them from request(i).
 const char* trace();
+// Empties the trace and the request log.
 void clearTrace();
+
+// The same requests one by one, oldest first; the first 1024 are kept, the
+// count goes on. Requests on a handle that is not open never reach the driver
+// and are in neither.
+struct PortRequest {
+    enum Kind : char { Read = 'r', Write = 'w', Other = '?' };
+    Kind kind;
+    uint32_t code;         // the control code
+    uint32_t port;         // the offset asked for (0 when the input is too short for one)
+    uint8_t byte;          // a write's byte; a read's byte as served (0 when it failed)
+    bool failed;
+    uint32_t handleAccess; // what its handle was opened for (0x80000000 read, 0x40000000 write)
+    bool otherDirection;   // its handle was not opened for this direction
+};
+int requestCount();
+PortRequest request(int index);
 
 // The shape of the last request the driver received.
 struct Request {

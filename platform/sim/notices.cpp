@@ -1,7 +1,7 @@
 // The simulated MessageBoxA: records every notice in order, echoes it to
 // standard error, and answers questions from a script (Yes when none is left).
 #include "platform/sim/control.h"
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
 #ifdef _WIN32

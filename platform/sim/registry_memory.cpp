@@ -10,7 +10,7 @@
 //   exist (ERROR_FILE_NOT_FOUND). A handle open on a deleted key stays open,
 //   but writes through it fail with ERROR_KEY_DELETED.
 // - Closing a handle that is not open fails. Open handles are counted.
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
 #include <stdint.h>
@@ -316,20 +316,14 @@ void ensurePopulated()
 
 Sim::RegistryCall callOn(char operation, int key, const char* subKey)
 {
-    Sim::RegistryCall call{};
-    call.operation = operation;
+    Sim::RegistryCall call = SimRegistryFaults::callOn(operation);
     fullPath(key, subKey, call.path, sizeof call.path);
     return call;
 }
 
-LONG finish(Sim::RegistryCall& call, LONG result)
-{
-    call.result = result;
-    SimRegistryFaults::record(call);
-    return result;
-}
-
 } // namespace
+
+using SimRegistryFaults::finish;
 
 extern "C" LSTATUS WINAPI SimRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                              DWORD dwOptions, REGSAM samDesired,
@@ -448,8 +442,7 @@ extern "C" LSTATUS WINAPI SimRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 extern "C" LSTATUS WINAPI SimRegCloseKey(HKEY hKey)
 {
     ensurePopulated();
-    Sim::RegistryCall call{};
-    call.operation = 'X';
+    Sim::RegistryCall call = SimRegistryFaults::callOn('X');
     if (hKey == HKEY_LOCAL_MACHINE) {
         // Closing a predefined key is allowed and changes nothing.
         return finish(call, ERROR_SUCCESS);
