@@ -4,8 +4,7 @@
 
 #include "board/counter_board.h"
 #include "channel/port_channel.h"
-#include "install/registration.h"
-#include "install/removal.h"
+#include "install/install.h"
 
 int ZQ4810_CALL AZQ4810CHECKIFDRIVER(void)
 {

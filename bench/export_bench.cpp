@@ -9,7 +9,7 @@
 // a request is a bounds check.
 #include "api/exports.h"
 #include "platform/sim/control.h"
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "tests/heap_counter.h"
 
 #include <benchmark/benchmark.h>

@@ -76,7 +76,7 @@ static NTSTATUS openKey(HANDLE* key, HANDLE root, UNICODE_STRING* name)
 }
 
 /* Reads the board's address and port count and starts the board there. */
-static NTSTATUS startBoard(PUNICODE_STRING registryPath)
+static NTSTATUS startFromRegistry(PUNICODE_STRING registryPath)
 {
     HANDLE service;
     HANDLE parameters;
@@ -180,7 +180,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     NTSTATUS status;
 
     KeInitializeSpinLock(&boardLock);
-    status = startBoard(registryPath);
+    status = startFromRegistry(registryPath);
     if (!NT_SUCCESS(status)) {
         return status;
     }

@@ -15,7 +15,8 @@
 // before its reads.
 #include "ports.h"
 
-#include "platform/sim/board_model.h"
+#include "model/board_model.h"
+#include "model/motion.h"
 
 namespace {
 
@@ -25,35 +26,18 @@ using BoardModel::Word;
 constexpr unsigned long MaxCyclesPerSecond = 100000;
 
 BoardModel::Board board;
-unsigned long cyclesPerSecond;
-unsigned long long startedAt;
-unsigned long long cyclesApplied;
+BoardModel::Motion motion;
+bool moving;
 bool paused;
 
 void followMotion()
 {
-    if (cyclesPerSecond == 0) {
+    if (!moving) {
         return;
     }
     unsigned long long ticksPerSecond = 0;
-    const unsigned long long elapsed = DriverClock(&ticksPerSecond) - startedAt;
-    if (ticksPerSecond == 0) {
-        return;
-    }
-    // Whole seconds and the rest apart, so that no product leaves 64 bits.
-    const unsigned long long due = elapsed / ticksPerSecond * cyclesPerSecond +
-                                   elapsed % ticksPerSecond * cyclesPerSecond / ticksPerSecond;
-    // The counters wrap at 24 bits, so only that much of the step matters;
-    // it also keeps the step, times 4 axes, inside an int.
-    const int cycles = static_cast<int>((due - cyclesApplied) & BoardModel::CounterMask);
-    cyclesApplied = due;
-    if (paused) {
-        return;
-    }
-    for (Word axis = 0; axis < BoardModel::AxisCount; ++axis) {
-        const int step = cycles * static_cast<int>(axis + 1);
-        BoardModel::move(board, axis, axis % 2 == 0 ? step : -step);
-    }
+    const unsigned long long now = DriverClock(&ticksPerSecond);
+    BoardModel::followMotion(motion, board, now, ticksPerSecond, paused);
 }
 
 } // namespace
@@ -69,10 +53,16 @@ extern "C" int PortsStart(void* parametersKey, unsigned int address, unsigned in
     if (!DriverQueryDword(parametersKey, L"SimulatedCyclesPerSecond", &rate)) {
         rate = 0;
     }
-    cyclesPerSecond = rate < MaxCyclesPerSecond ? rate : MaxCyclesPerSecond;
+    const int base = static_cast<int>(rate < MaxCyclesPerSecond ? rate : MaxCyclesPerSecond);
+    // Axis n at n+1 times the rate, the odd axes backwards.
+    int rates[BoardModel::AxisCount];
+    for (Word axis = 0; axis < BoardModel::AxisCount; ++axis) {
+        const int rateOfAxis = base * static_cast<int>(axis + 1);
+        rates[axis] = axis % 2 == 0 ? rateOfAxis : -rateOfAxis;
+    }
     unsigned long long ticksPerSecond = 0;
-    startedAt = DriverClock(&ticksPerSecond);
-    cyclesApplied = 0;
+    BoardModel::startMotion(motion, rates, DriverClock(&ticksPerSecond));
+    moving = base != 0;
     paused = false;
     return 1;
 }

@@ -5,7 +5,7 @@
 // - a refused argument caused no platform call and no notice;
 // - at most two device handles are open, and no registry key handle;
 // - a sum of write results is 255 per failed write, one notice per failed
-//   request (and per short read);
+//   request (and per read of the wrong length);
 // - each mode port holds what the library last sent it, and what it sent is
 //   the value a model of the mode fields composes from the calls so far;
 // - the registration's results match the registry: a successful
@@ -77,7 +77,7 @@ struct ModeModel {
 };
 
 ModeModel model;
-bool shortReads;
+bool wrongLengthReads; // the driver reports other than one byte for a read
 // Which device handles the library holds: a request on a handle that is not
 // open is never sent (no trace), yet fails with its notice.
 bool readOpen;
@@ -90,52 +90,36 @@ struct Traffic {
     int failedReads;
 };
 
-// Walks the trace of one call: counts requests and checks every mode port
+// Walks the requests of one call: counts them and checks every mode port
 // write against the model's composed value, updating what the port holds.
 Traffic walk(const char* call, long result)
 {
     Traffic t{0, 0, 0, 0};
-    const char* at = Sim::trace();
-    while (*at != '\0') {
-        while (*at == ' ') {
-            ++at;
-        }
-        if (*at == '\0') {
-            break;
-        }
-        require(*at == 'w' || *at == 'r', "a request that is neither a read nor a write", call, result);
-        const bool write = *at++ == 'w';
-        unsigned port = 0;
-        while (*at >= '0' && *at <= '9') {
-            port = port * 10 + static_cast<unsigned>(*at++ - '0');
-        }
-        int value = -1;
-        if (write) {
-            require(*at == '=', "a write without a byte", call, result);
-            value = static_cast<int>(std::strtol(at + 1, nullptr, 16));
-            at += 3;
-        }
-        const bool failed = *at == '!';
-        if (failed) {
-            ++at;
-        }
+    require(Sim::requestCount() <= 1024, "more requests than the log keeps", call, result);
+    for (int i = 0; i < Sim::requestCount(); ++i) {
+        const Sim::PortRequest request = Sim::request(i);
+        const bool write = request.kind == Sim::PortRequest::Write;
+        require(write || request.kind == Sim::PortRequest::Read, "a request that is neither a read nor a write",
+                call, result);
+        require(!request.otherDirection, "a request on the handle of the other direction", call, result);
+        const uint32_t port = request.port;
         require(port <= 9, "a port outside 0..9", call, result);
         require(write || port < 8, "a read of a port other than a data port", call, result);
         require(write || port % 2 == 0, "a read of a control port", call, result);
         if (write) {
             ++t.writes;
-            t.failedWrites += failed ? 1 : 0;
+            t.failedWrites += request.failed ? 1 : 0;
             if (port >= 8) {
-                const unsigned i = port - 8;
-                require(value == (model.shadow[i] & 0xFF), "a mode port sent other than its composed value",
+                const uint32_t m = port - 8;
+                require(request.byte == (model.shadow[m] & 0xFF), "a mode port sent other than its composed value",
                         call, result);
-                if (!failed) {
-                    model.port[i] = value;
+                if (!request.failed) {
+                    model.port[m] = request.byte;
                 }
             }
         } else {
             ++t.reads;
-            t.failedReads += failed ? 1 : 0;
+            t.failedReads += request.failed ? 1 : 0;
         }
     }
     return t;
@@ -195,7 +179,7 @@ enum Op : uint8_t {
     Delete,
     DeleteAll,
     FaultNext,
-    ZeroByteReads,
+    ReplyLength,
     CorruptEcho,
     Answers,
     Move,
@@ -210,14 +194,14 @@ bool isAxis(int32_t axis)
 
 // A counter operation of this many writes and reads: the requests the
 // library sent, the ones that failed (unsent ones included), and one notice
-// for each failure and each short read. Returns the failed writes.
+// for each failure and each read of the wrong length. Returns the failed writes.
 int checkRequests(const char* call, long result, const Traffic& t, int writes, int reads)
 {
     require(t.writes == (writeOpen ? writes : 0) && t.reads <= (readOpen ? reads : 0),
             "not the operation's requests", call, result);
     const int failedWrites = t.failedWrites + (writeOpen ? 0 : writes);
     const int failedReads = t.failedReads + (readOpen ? 0 : t.reads == 0 ? reads : 0);
-    const int shortNotices = shortReads ? t.reads - t.failedReads : 0;
+    const int shortNotices = wrongLengthReads ? t.reads - t.failedReads : 0;
     require(Sim::noticeCount() == failedWrites + failedReads + shortNotices, "not one notice per failed request",
             call, result);
     return failedWrites;
@@ -246,7 +230,7 @@ void callExport(Op op, Input& in)
             require(Sim::openDeviceHandles() == 2, "INITIALIZE opened but not two handles", "INITIALIZE", r);
             // Set-up writes: 2 mode ports, 12 per axis; up to 3 reads per axis.
             require(t.writes == 50 && t.reads >= 4 && t.reads <= 12, "INITIALIZE traffic", "INITIALIZE", r);
-            const int shortNotices = shortReads ? t.reads - t.failedReads : 0;
+            const int shortNotices = wrongLengthReads ? t.reads - t.failedReads : 0;
             require(Sim::noticeCount() == t.failedWrites + t.failedReads + shortNotices,
                     "not one notice per failed request", "INITIALIZE", r);
         } else {
@@ -448,7 +432,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Sim::reset();
     Sim::echoNotices(false);
     model = ModeModel{{0, 0}, {0, 0}};
-    shortReads = false;
+    wrongLengthReads = false;
     readOpen = false;
     writeOpen = false;
     namedRegistryFault = false;
@@ -461,10 +445,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case FaultNext:
             armFault(in);
             continue;
-        case ZeroByteReads:
-            shortReads = (in.byte() & 1) != 0;
-            Sim::zeroByteReads(shortReads);
+        case ReplyLength: {
+            const uint32_t length = in.byte() % 3u; // none, the one byte, or more than was written
+            wrongLengthReads = length != 1;
+            Sim::readReplyLength(length);
             continue;
+        }
         case CorruptEcho: {
             const int axis = in.byte() % 4;
             const int index = in.byte() % 3;

@@ -1,8 +1,8 @@
-#include "install/registration.h"
+#include "install/install.h"
 
-#include "api/result_code.h"
+#include "common/result_code.h"
 #include "common/user_notice.h"
-#include "install/registry_paths.h"
+#include "install/internal.h"
 
 namespace DriverRegistration {
 

@@ -6,6 +6,11 @@
 // simulated platform (platform/sim/) that defines the functions. The library
 // code therefore reads exactly like the Windows code it is, with no wrapper
 // layer in the shipped DLL.
+//
+// At the end, one type per function the library calls, taken from its real
+// declaration: every stand-in for one of them, in every binding, is declared
+// with that type, so a wrong parameter list or calling convention does not
+// compile.
 #pragma once
 
 #ifdef _WIN32
@@ -132,3 +137,42 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #endif
 
 #endif // _WIN32
+
+#ifdef __cplusplus
+
+// What the library relies on from each function, and the test that holds it.
+
+// The device opens for reading and for writing at once, as the library holds
+// both (ChannelTest.OpensTheDeviceForReadingThenForWritingWithExactFlags,
+// SimDeviceTest.OnlyTheBoardsDeviceOpensAndBothDirectionsMayBeOpenAtOnce).
+using CreateFileAFunction = decltype(CreateFileA);
+// Synchronous without an OVERLAPPED, with the returned length set; never
+// given a handle that is not open, since INVALID_HANDLE_VALUE names the
+// process itself (ChannelTest.ReadOpeningFailsAndWritingIsNotAttempted,
+// ChannelTest.ReadRepliesOfAnyLengthButOneGiveOneAndTheirNotice).
+using DeviceIoControlFunction = decltype(DeviceIoControl);
+// Closing INVALID_HANDLE_VALUE succeeds (it is the process), so the library
+// never closes a handle that is not open
+// (ChannelTest.ClosingWithoutOpeningOrTwiceShowsBothNoticesAndGives510,
+// ChannelTest.AFailedReopeningKeepsNoStaleWriteHandle).
+using CloseHandleFunction = decltype(CloseHandle);
+// Creates missing parents and tells a new key from an existing one, which is
+// CHECKIFDRIVER's answer (RegistryMatchesWindows.CreatingMakesMissingParentsAndTellsNewFromExisting).
+using RegCreateKeyExAFunction = decltype(RegCreateKeyExA);
+// Finds existing keys only, also named with a trailing backslash, as the
+// services root is (RegistryMatchesWindows.OpeningFindsExistingKeysOnly).
+using RegOpenKeyExAFunction = decltype(RegOpenKeyExA);
+// Keeps the type and the exact bytes, a text's zero included
+// (RegistryMatchesWindows.ValuesKeepTheirTypeAndExactBytes).
+using RegSetValueExAFunction = decltype(RegSetValueExA);
+// Refuses a key with subkeys and a missing key, so removal goes subkeys
+// first and counts each refusal (RegistryMatchesWindows.DeletingRefusesKeysWithSubkeysAndMissingKeys).
+using RegDeleteKeyAFunction = decltype(RegDeleteKeyA);
+// Fails on a handle that is not open, so a key closed twice shows
+// (RegistryMatchesWindows.ClosingAHandleThatIsNotOpenFails).
+using RegCloseKeyFunction = decltype(RegCloseKey);
+// Returns the button pressed: only IDNO declines a Yes/No question, and
+// anything else, like headless Wine's -1, goes on (RegistrationTest.AnyAnswerButNoGoesOn).
+using MessageBoxAFunction = decltype(MessageBoxA);
+
+#endif // __cplusplus

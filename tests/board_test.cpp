@@ -73,7 +73,7 @@ TEST_F(BoardTest, EveryRequestFailingFailsEveryAxisAfter54Notices)
 
 TEST_F(BoardTest, ZeroByteReadsFailEveryAxis)
 {
-    Sim::zeroByteReads(true);
+    Sim::readReplyLength(0);
     EXPECT_EQ(AZQ4810INITIALIZE(), 15);
     EXPECT_EQ(notices(), repeated(WrongLength, 4));
 }

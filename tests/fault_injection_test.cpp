@@ -27,27 +27,10 @@ std::vector<std::string> tokens(const char* trace)
     return all;
 }
 
-// A device request as the trace writes it: "w5=10" or "r4".
-struct Request {
-    bool write;
-    int port;
-    int value; // writes only
-};
-
-Request parse(const std::string& token)
-{
-    Request request{token[0] == 'w', 0, 0};
-    const size_t equals = token.find('=');
-    request.port = std::stoi(token.substr(1, equals == std::string::npos ? std::string::npos : equals - 1));
-    if (equals != std::string::npos) {
-        request.value = std::stoi(token.substr(equals + 1), nullptr, 16);
-    }
-    return request;
-}
-
 struct Record {
     int result = 0;
     std::vector<std::string> trace;
+    std::vector<Sim::PortRequest> requests; // the same requests one by one
     std::vector<std::string> notices;
     int deviceHandles = 0;
     std::vector<Sim::Call> calls; // the kind of each platform call, in order
@@ -310,35 +293,35 @@ std::vector<std::string> noticeFor(const Scenario& scenario, const Site& site)
 // the pattern bytes, loading the counter, latching it, and the byte-pointer
 // reset that follows the start-up data byte. Losing any other set-up write
 // (or a mode port write) leaves the self-test passing.
-bool loopBackNeeds(const std::vector<std::string>& trace, int index)
+bool loopBackNeeds(const std::vector<Sim::PortRequest>& requests, int index)
 {
-    const Request request = parse(trace[static_cast<size_t>(index)]);
+    const Sim::PortRequest& request = requests[static_cast<size_t>(index)];
     if (request.port >= 8) {
         return false;
     }
     const bool data = request.port % 2 == 0;
     if (data) {
-        return request.value == 0x12 || request.value == 0x57 || request.value == 0xDA;
+        return request.byte == 0x12 || request.byte == 0x57 || request.byte == 0xDA;
     }
-    if (request.value == 0x08 || request.value == 0x10) {
+    if (request.byte == 0x08 || request.byte == 0x10) {
         return true;
     }
-    if (request.value != 0x01) {
+    if (request.byte != 0x01) {
         return false;
     }
     // The first 0x01 of this axis's set-up, not the one after the pattern.
     for (int i = index - 1; i >= 0; --i) {
-        const Request before = parse(trace[static_cast<size_t>(i)]);
+        const Sim::PortRequest& before = requests[static_cast<size_t>(i)];
         if (before.port == request.port - 1) {
-            return before.value == 0x0E;
+            return before.byte == 0x0E;
         }
     }
     return false;
 }
 
-int axisOf(const std::string& token)
+bool isWrite(const Sim::PortRequest& request)
 {
-    return parse(token).port < 8 ? parse(token).port / 2 : -1;
+    return request.kind == Sim::PortRequest::Write;
 }
 
 int signExtended(uint32_t count)
@@ -425,8 +408,9 @@ Expected expect(const Scenario& scenario, const Record& normal, const Site& site
     if (site.kind == Sim::Call::DeviceRequest) {
         e.trace[static_cast<size_t>(site.requestIndex)] = failed(normal.trace[static_cast<size_t>(site.requestIndex)]);
     }
-    const std::string token =
-        site.kind == Sim::Call::DeviceRequest ? normal.trace[static_cast<size_t>(site.requestIndex)] : "";
+    const Sim::PortRequest request =
+        site.kind == Sim::Call::DeviceRequest ? normal.requests[static_cast<size_t>(site.requestIndex)]
+                                              : Sim::PortRequest{};
 
     switch (scenario.rule) {
     case Rule::Initialize:
@@ -437,11 +421,10 @@ Expected expect(const Scenario& scenario, const Record& normal, const Site& site
             e.trace.clear();
             e.deviceHandles = site.access == ReadAccess ? 0 : 1;
         } else if (site.kind == Sim::Call::DeviceRequest) {
-            const int axis = axisOf(token);
-            const bool read = !parse(token).write;
+            const int axis = static_cast<int>(request.port / 2);
             // A failed read marks its axis and ends that axis's reads; a
             // failed set-up write marks it when the loop-back needed it.
-            if (read || loopBackNeeds(normal.trace, site.requestIndex)) {
+            if (!isWrite(request) || loopBackNeeds(normal.requests, site.requestIndex)) {
                 e.result = 1 << axis;
                 e.shortenedAxis = axis;
             } else {
@@ -453,18 +436,17 @@ Expected expect(const Scenario& scenario, const Record& normal, const Site& site
         break;
     case Rule::ReadPosition: {
         uint32_t count = static_cast<uint32_t>(normal.result) & 0xFFFFFF;
-        const Request request = parse(token);
         // A lost latch command leaves the latch with what it held; a lost
         // byte-pointer reset changes nothing here, since the last three reads
         // left the pointer at the first byte.
-        if (request.write && request.value == 0x10) {
+        if (isWrite(request) && request.byte == 0x10) {
             count = LatchedCount;
-        } else if (!request.write) {
+        } else if (!isWrite(request)) {
             // A failed read gives 0xFF and never reached the board, so the
             // reads after it get the bytes one place earlier.
             int nth = 0; // which of the three reads failed
             for (int i = 0; i < site.requestIndex; ++i) {
-                nth += normal.trace[static_cast<size_t>(i)][0] == 'r' ? 1 : 0;
+                nth += isWrite(normal.requests[static_cast<size_t>(i)]) ? 0 : 1;
             }
             const uint32_t below = count & ((1u << (8 * nth)) - 1);
             count = (below | 0xFFu << (8 * nth) | (count & ~((1u << (8 * nth)) - 1)) << 8) & 0xFFFFFF;
@@ -501,6 +483,9 @@ Record runOnce(const Scenario& scenario, int failing)
     Record run;
     run.result = scenario.call();
     run.trace = tokens(Sim::trace());
+    for (int i = 0; i < Sim::requestCount(); ++i) {
+        run.requests.push_back(Sim::request(i));
+    }
     run.notices = notices();
     run.deviceHandles = Sim::openDeviceHandles();
     for (int k = 1; k <= Sim::callCount(Sim::Call::Any); ++k) {

@@ -59,7 +59,7 @@ TEST_F(HeapTest, NoExportAllocatesOnAnyPath)
     Sim::reset();
     const int no = 7;
     Sim::scriptAnswers(&no, 1);
-    Sim::zeroByteReads(true);
+    Sim::readReplyLength(0);
     EXPECT_EQ(allocationsDuring(everyExport), 0) << "with a declined setup and zero-byte reads";
     Sim::echoNotices(false);
 }

@@ -14,7 +14,7 @@ const std::string OpenWriteFailed = "ERROR!|Unable to open the write device.|0x1
 const std::string CloseReadFailed = "ERROR!|Failed to close the read device.|0x10";
 const std::string CloseWriteFailed = "ERROR!|Failed to close the write device.|0x10";
 
-std::string describe(const Sim::Notice& notice)
+std::string describe(const Sim::ShownNotice& notice)
 {
     char style[16];
     std::snprintf(style, sizeof style, "0x%02X", static_cast<unsigned>(notice.style));

@@ -16,7 +16,7 @@
 namespace TestSupport {
 
 // One notice as "caption|text|style", style in hex: "ERROR!|Ioctl failed, unknown error.|0x10".
-std::string describe(const Sim::Notice& notice);
+std::string describe(const Sim::ShownNotice& notice);
 
 // Every notice shown since the last clear, described.
 std::vector<std::string> notices();

@@ -52,8 +52,11 @@ Call callKind(int k);
 // Every device opening that asks for this access (0x80000000 read,
 // 0x40000000 write) fails.
 void failOpening(uint32_t access);
-// The driver answers every read with zero bytes (the request succeeds).
-void zeroByteReads(bool on);
+// The length the driver reports for every read it serves (the request
+// succeeds): 1 after reset(); 0 as a driver that answers nothing, 2 or more
+// as one that claims more than the one byte it wrote. The byte is written
+// whenever the length is not 0.
+void readReplyLength(uint32_t length);
 // The axis answers value instead of latch byte byteIndex (0 least
 // significant, 2 most), as a board with a broken loop-back would. A value
 // below 0 takes the corruption away.
@@ -65,9 +68,27 @@ void corruptEcho(int axis, int byteIndex, int value);
 // token each, separated by single spaces: "w5=10" a write of byte 0x10 to
 // port 5, "r4" a read of port 4. A failed request ends in '!', a request on a
 // handle not opened for its direction starts with '~', an unknown control
-// code reads "?<code>".
+// code reads "?<code>". For one-line assertions; a test that works through
+// the requests one by one reads them from request(i).
 const char* trace();
+// Empties the trace and the request log.
 void clearTrace();
+
+// The same requests one by one, oldest first; the first 1024 are kept, the
+// count goes on. Requests on a handle that is not open never reach the driver
+// and are in neither.
+struct PortRequest {
+    enum Kind : char { Read = 'r', Write = 'w', Other = '?' };
+    Kind kind;
+    uint32_t code;         // the control code
+    uint32_t port;         // the offset asked for (0 when the input is too short for one)
+    uint8_t byte;          // a write's byte; a read's byte as served (0 when it failed)
+    bool failed;
+    uint32_t handleAccess; // what its handle was opened for (0x80000000 read, 0x40000000 write)
+    bool otherDirection;   // its handle was not opened for this direction
+};
+int requestCount();
+PortRequest request(int index);
 
 // The shape of the last request the driver received.
 struct Request {
@@ -98,7 +119,7 @@ int openDeviceHandles();
 
 // ---- Notices ---------------------------------------------------------------
 
-struct Notice {
+struct ShownNotice {
     char text[160];
     char caption[40];
     uint32_t style;
@@ -107,7 +128,7 @@ struct Notice {
 // The notices shown since the last clearNotices() or reset(), oldest first.
 // The first 256 are kept; the count goes on.
 int noticeCount();
-Notice notice(int index);
+ShownNotice notice(int index);
 void clearNotices();
 // Answers for the next questions, in order. Once they are used up a question
 // is answered Yes and an error notice OK.
@@ -142,8 +163,6 @@ const char* registrySubkeyName(const char* path, int index);
 // Creates the key (and its parents) / sets a value, as an earlier program would have.
 void registryCreateKey(const char* path);
 void registrySetValue(const char* path, const char* name, uint32_t type, const void* data, uint32_t size);
-// Removes the key with everything below it (no-op when missing).
-void registryDeleteTree(const char* path);
 // Key handles opened or created and not yet closed.
 int openRegistryKeys();
 

@@ -2,7 +2,7 @@
 // the library in a process of their own and for the tests that run them. The
 // library itself never reads the environment; only the simulator does.
 #include "platform/sim/control.h"
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +13,9 @@ namespace {
 constexpr const char Variable[] = "ZQ4810_SIM";
 constexpr const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
 constexpr const char ParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
-constexpr const char EnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
 constexpr int IdYes = 6;
 constexpr int IdNo = 7;
 
-bool still;
 char unknown[64];
 
 void report()
@@ -76,7 +74,7 @@ bool apply(const char* item)
         Sim::registryCreateKey(ParametersKey);
         Sim::restartMachine();
     } else if (std::strcmp(item, "still") == 0) {
-        still = true;
+        SimMotion::holdStill();
     } else if (std::strcmp(item, "report") == 0) {
         std::atexit(report);
     } else {
@@ -87,23 +85,7 @@ bool apply(const char* item)
 
 } // namespace
 
-namespace SimMotion {
-
-bool stillByRequest()
-{
-    return still;
-}
-
-} // namespace SimMotion
-
 namespace Sim {
-
-void restartMachine()
-{
-    if (registryKeyExists(ServiceKey)) {
-        registryCreateKey(EnumKey);
-    }
-}
 
 const char* configureFromEnvironment()
 {

@@ -1,4 +1,4 @@
-#include "platform/sim/faults.h"
+#include "platform/sim/internal.h"
 
 namespace SimFaults {
 

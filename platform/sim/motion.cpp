@@ -1,23 +1,29 @@
 // The simulated machine's axes moving by themselves, so that a program
-// watching the counters sees them change. Motion is applied lazily: each time
-// the driver is about to serve a request, every axis is brought up to where
-// its speed has carried it since motion started.
+// watching the counters sees them change: the board model's motion step fed
+// by the host's clock. Motion is applied lazily: each time the driver is
+// about to serve a request, every axis is brought up to where its speed has
+// carried it since motion started.
 #include "platform/sim/control.h"
-#include "platform/sim/sim_api.h"
+
+#include "model/motion.h"
+#include "platform/sim/internal.h"
 
 #include <chrono>
-#include <stdint.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int AxisCount = 4;
+constexpr BoardModel::Ticks TicksPerSecond = 1000;
 
 bool moving;
-int speed[AxisCount];    // encoder cycles per second
-int64_t moved[AxisCount]; // cycles applied since motion started
-Clock::time_point started;
+bool still; // set by the environment; a reset keeps it
+BoardModel::Motion motion;
+
+BoardModel::Ticks now()
+{
+    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+    return static_cast<BoardModel::Ticks>(sinceEpoch.count());
+}
 
 } // namespace
 
@@ -25,18 +31,14 @@ namespace SimMotion {
 
 void catchUp()
 {
-    if (!moving) {
-        return;
+    if (moving) {
+        BoardModel::followMotion(motion, SimBoard::board(), now(), TicksPerSecond, false);
     }
-    const int64_t elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-    for (int axis = 0; axis < AxisCount; ++axis) {
-        const int64_t due = speed[axis] * elapsed / 1000;
-        if (due != moved[axis]) {
-            Sim::moveAxis(axis, static_cast<int>(due - moved[axis]));
-            moved[axis] = due;
-        }
-    }
+}
+
+void holdStill()
+{
+    still = true;
 }
 
 void reset()
@@ -50,14 +52,10 @@ namespace Sim {
 
 void startMotion(const int cyclesPerSecond[4])
 {
-    if (SimMotion::stillByRequest()) {
+    if (still) {
         return;
     }
-    for (int axis = 0; axis < AxisCount; ++axis) {
-        speed[axis] = cyclesPerSecond[axis];
-        moved[axis] = 0;
-    }
-    started = Clock::now();
+    BoardModel::startMotion(motion, cyclesPerSecond, now());
     moving = true;
 }
 

@@ -1,7 +1,7 @@
 // The simulated MessageBoxA: records every notice in order, echoes it to
 // standard error, and answers questions from a script (Yes when none is left).
 #include "platform/sim/control.h"
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
 #ifdef _WIN32
@@ -16,7 +16,7 @@ constexpr int MaxNotices = 256;
 constexpr int MaxAnswers = 64;
 constexpr UINT ButtonMask = 0x0F;
 
-Sim::Notice notices[MaxNotices];
+Sim::ShownNotice notices[MaxNotices];
 int noticeTotal;
 int answers[MaxAnswers];
 int answerCount;
@@ -44,7 +44,7 @@ void echo(const char* text)
 extern "C" int WINAPI SimMessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     if (noticeTotal < MaxNotices) {
-        Sim::Notice& notice = notices[noticeTotal];
+        Sim::ShownNotice& notice = notices[noticeTotal];
         SimText::copy(notice.text, sizeof notice.text, lpText);
         SimText::copy(notice.caption, sizeof notice.caption, lpCaption);
         notice.style = uType;
@@ -83,10 +83,10 @@ int noticeCount()
     return noticeTotal;
 }
 
-Notice notice(int index)
+ShownNotice notice(int index)
 {
     if (index < 0 || index >= MaxNotices || index >= noticeTotal) {
-        return Notice{};
+        return ShownNotice{};
     }
     return notices[index];
 }

@@ -1,7 +1,6 @@
 // Registry faults and the registry call log, shared by the simulated registry
 // on the host and by the wrappers around the real registry under Windows.
-#include "platform/sim/faults.h"
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
 namespace {
@@ -93,12 +92,21 @@ bool remove(const char* path)
     return strikes(Sim::Call::RegistryDelete, deleteRules, path);
 }
 
-void record(const Sim::RegistryCall& call)
+Sim::RegistryCall callOn(char operation)
 {
+    Sim::RegistryCall call{};
+    call.operation = operation;
+    return call;
+}
+
+LSTATUS finish(Sim::RegistryCall& call, LSTATUS result)
+{
+    call.result = result;
     if (callTotal < MaxCalls) {
         calls[callTotal] = call;
     }
     ++callTotal;
+    return result;
 }
 
 void reset()

@@ -1,5 +1,5 @@
 // The registration's own routines, below the exports.
-#include "install/registration.h"
+#include "install/internal.h"
 #include "tests/support.h"
 
 #include <string>

@@ -1,25 +1,9 @@
 // The Windows test program's harness: it points the DLL's imports at the
-// simulated driver, board and notices and at the registry wrappers, and reads
-// the DLL's own PE headers for the checks of the shipped binary.
+// simulated platform's stand-ins, and reads the DLL's own PE headers for the
+// checks of the shipped binary.
 #pragma once
 
 #include "platform/win32.h"
-
-extern "C" {
-
-// The registry functions the DLL imports, wrapped (registry.cpp).
-LSTATUS WINAPI WrapRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
-                                   DWORD dwOptions, REGSAM samDesired,
-                                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                                   LPDWORD lpdwDisposition);
-LSTATUS WINAPI WrapRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                                 PHKEY phkResult);
-LSTATUS WINAPI WrapRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                                  const BYTE* lpData, DWORD cbData);
-LSTATUS WINAPI WrapRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
-LSTATUS WINAPI WrapRegCloseKey(HKEY hKey);
-
-} // extern "C"
 
 namespace Harness {
 

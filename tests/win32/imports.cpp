@@ -4,29 +4,54 @@
 // code, with its real calling convention.
 #include "tests/win32/harness.h"
 
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 
 #include <cstring>
 
 namespace {
+
+// One slot for each import, typed as the real function: a stand-in with
+// another parameter list or calling convention does not compile here.
+struct StandIns {
+    CreateFileAFunction* createFile;
+    DeviceIoControlFunction* deviceIoControl;
+    CloseHandleFunction* closeHandle;
+    MessageBoxAFunction* messageBox;
+    RegCreateKeyExAFunction* regCreateKey;
+    RegOpenKeyExAFunction* regOpenKey;
+    RegSetValueExAFunction* regSetValue;
+    RegDeleteKeyAFunction* regDeleteKey;
+    RegCloseKeyFunction* regCloseKey;
+};
+
+// The device and the notices go to the simulator; the registry to Wine's
+// real one, through the simulator's fault-injecting store.
+constexpr StandIns standIns = {
+    &SimCreateFileA, &SimDeviceIoControl, &SimCloseHandle, &SimMessageBoxA, &SimRegCreateKeyExA,
+    &SimRegOpenKeyExA, &SimRegSetValueExA, &SimRegDeleteKeyA, &SimRegCloseKey,
+};
 
 struct Redirect {
     const char* name;
     const void* to;
 };
 
-// Device and notices go to the simulator; the registry to Wine's real one,
-// through the fault-injecting wrappers.
+template <typename Function>
+Redirect redirect(const char* name, Function* standIn)
+{
+    return Redirect{name, reinterpret_cast<const void*>(standIn)};
+}
+
 const Redirect redirects[] = {
-    {"CreateFileA", reinterpret_cast<const void*>(&SimCreateFileA)},
-    {"DeviceIoControl", reinterpret_cast<const void*>(&SimDeviceIoControl)},
-    {"CloseHandle", reinterpret_cast<const void*>(&SimCloseHandle)},
-    {"MessageBoxA", reinterpret_cast<const void*>(&SimMessageBoxA)},
-    {"RegCreateKeyExA", reinterpret_cast<const void*>(&WrapRegCreateKeyExA)},
-    {"RegOpenKeyExA", reinterpret_cast<const void*>(&WrapRegOpenKeyExA)},
-    {"RegSetValueExA", reinterpret_cast<const void*>(&WrapRegSetValueExA)},
-    {"RegDeleteKeyA", reinterpret_cast<const void*>(&WrapRegDeleteKeyA)},
-    {"RegCloseKey", reinterpret_cast<const void*>(&WrapRegCloseKey)},
+    redirect("CreateFileA", standIns.createFile),
+    redirect("DeviceIoControl", standIns.deviceIoControl),
+    redirect("CloseHandle", standIns.closeHandle),
+    redirect("MessageBoxA", standIns.messageBox),
+    redirect("RegCreateKeyExA", standIns.regCreateKey),
+    redirect("RegOpenKeyExA", standIns.regOpenKey),
+    redirect("RegSetValueExA", standIns.regSetValue),
+    redirect("RegDeleteKeyA", standIns.regDeleteKey),
+    redirect("RegCloseKey", standIns.regCloseKey),
 };
 
 const void* redirectFor(const char* name)

@@ -2,8 +2,8 @@
 // its result. It is what a newcomer runs first.
 #include "api/exports.h"
 #include "tools/zq4810/commands.h"
+#include "tools/zq4810/install_steps.h"
 #include "tools/zq4810/output.h"
-#include "tools/zq4810/registration.h"
 #include "tools/zq4810/session.h"
 #include "tools/zq4810/target.h"
 
@@ -97,7 +97,7 @@ int demo(int argc, char** argv)
 
     heading("Registration, once per machine");
     bool firstSetup = false;
-    bool allWell = Registration::install(DemoBase, &firstSetup);
+    bool allWell = InstallSteps::install(DemoBase, &firstSetup);
     if (allWell && firstSetup && Target::restartMachine()) {
         Output::line("  (the machine restarts; the system starts the driver)");
     }
@@ -115,7 +115,7 @@ int demo(int argc, char** argv)
     }
 
     heading("Removal");
-    allWell = Registration::remove() && allWell;
+    allWell = InstallSteps::remove() && allWell;
     Output::line("\n%s", allWell ? "Done: every step gave the result expected of a sound board."
                                  : "Done, with failures: see the results and notices above.");
     return allWell ? Done : Failed;

@@ -1,7 +1,7 @@
 // install and remove: the driver's registration, once per machine.
 #include "tools/zq4810/args.h"
 #include "tools/zq4810/commands.h"
-#include "tools/zq4810/registration.h"
+#include "tools/zq4810/install_steps.h"
 
 namespace Commands {
 
@@ -17,7 +17,7 @@ int install(int argc, char** argv)
         return usageError("install", "%s", error.text);
     }
     bool firstSetup = false;
-    return Registration::install(base, &firstSetup) ? Done : Failed;
+    return InstallSteps::install(base, &firstSetup) ? Done : Failed;
 }
 
 int remove(int argc, char** argv)
@@ -26,7 +26,7 @@ int remove(int argc, char** argv)
     if (refused != Done) {
         return refused;
     }
-    return Registration::remove() ? Done : Failed;
+    return InstallSteps::remove() ? Done : Failed;
 }
 
 } // namespace Commands

@@ -2,7 +2,7 @@
 // Shared by install, remove and the demo.
 #pragma once
 
-namespace Registration {
+namespace InstallSteps {
 
 // AZQ4810CHECKIFDRIVER, then (unless the user declined or it failed)
 // AZQ4810SETBASEADDRESS(base). True when the base address was written;
@@ -12,4 +12,4 @@ bool install(int base, bool* firstSetup);
 // AZQ4810DELETEALL. True when every removal step succeeded.
 bool remove();
 
-} // namespace Registration
+} // namespace InstallSteps

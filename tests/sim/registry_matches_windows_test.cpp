@@ -1,12 +1,13 @@
-// The registry's semantics as the library relies on them. These calls go to
-// the simulated registry on the host and to the real one in the Windows test
-// program, so the same assertions hold the simulator to the real thing.
+// The simulated registry behaves like the real one where the library relies
+// on it. These calls go to the in-memory store on the host and to Wine's
+// registry in the Windows test program, so the same assertions hold the
+// simulator to the real thing.
 #include "platform/win32.h"
 #include "tests/support.h"
 
 namespace {
 
-using RegistryTest = LibraryTest;
+using RegistryMatchesWindows = LibraryTest;
 
 const char* const Base = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
 
@@ -21,7 +22,7 @@ LONG open(const char* path, HKEY& key)
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key);
 }
 
-TEST_F(RegistryTest, CreatingMakesMissingParentsAndTellsNewFromExisting)
+TEST_F(RegistryMatchesWindows, CreatingMakesMissingParentsAndTellsNewFromExisting)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -39,7 +40,7 @@ TEST_F(RegistryTest, CreatingMakesMissingParentsAndTellsNewFromExisting)
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryTest, OpeningFindsExistingKeysOnly)
+TEST_F(RegistryMatchesWindows, OpeningFindsExistingKeysOnly)
 {
     HKEY key = nullptr;
     EXPECT_EQ(open(Base, key), ERROR_FILE_NOT_FOUND);
@@ -50,7 +51,7 @@ TEST_F(RegistryTest, OpeningFindsExistingKeysOnly)
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryTest, ValuesKeepTheirTypeAndExactBytes)
+TEST_F(RegistryMatchesWindows, ValuesKeepTheirTypeAndExactBytes)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -68,7 +69,7 @@ TEST_F(RegistryTest, ValuesKeepTheirTypeAndExactBytes)
     EXPECT_EQ(TestSupport::registryValue(Base, "Missing"), (TestSupport::RegistryValue{0, {}}));
 }
 
-TEST_F(RegistryTest, DeletingRefusesKeysWithSubkeysAndMissingKeys)
+TEST_F(RegistryMatchesWindows, DeletingRefusesKeysWithSubkeysAndMissingKeys)
 {
     Sim::registryCreateKey("SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters");
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Base), ERROR_ACCESS_DENIED);
@@ -81,7 +82,7 @@ TEST_F(RegistryTest, DeletingRefusesKeysWithSubkeysAndMissingKeys)
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Base), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(RegistryTest, ClosingAHandleThatIsNotOpenFails)
+TEST_F(RegistryMatchesWindows, ClosingAHandleThatIsNotOpenFails)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;

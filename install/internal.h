@@ -1,11 +1,23 @@
-// Registering the driver with the system: the service key with its start
-// values, the Parameters key with the board's base address and port count,
-// and an event source for the driver's log entries. The driver reads them
-// when it starts, at system start, so a first registration needs a restart.
+// Inside the registration: where it lives in the registry and the routines
+// the exports are built from, for install/*.cpp and the tests that reach
+// below the exports.
 #pragma once
 
 #include "common/types.h"
 #include "platform/win32.h"
+
+namespace RegistryPaths {
+
+// Under HKEY_LOCAL_MACHINE.
+constexpr const char ServicesRoot[] = "SYSTEM\\CurrentControlSet\\Services";
+constexpr const char ServiceName[] = "ZQ4810";
+constexpr const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+constexpr const char ParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
+constexpr const char EnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
+// Where Windows looks up a driver's event source.
+constexpr const char EventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\ZQ4810";
+
+} // namespace RegistryPaths
 
 namespace DriverRegistration {
 
@@ -32,13 +44,6 @@ struct DeviceParameterRecord {
     DwordEntry ioPortCount;
     DwordEntry interrupt;
 };
-
-// 0 the service key was there; 1 created now and not declined; -1 created
-// now and declined (removed again); 255 it could not be created or opened.
-i32 checkIfDriver();
-
-// 0 everything written; 255 failure (already shown).
-i32 setBaseAddress(i32 base);
 
 // Writes the service values and the event source. 0 or 1; createdNow tells
 // whether the service key was created by this call.

@@ -1,6 +1,7 @@
-// Registry behaviour at the edges the library could meet through a caller's
-// earlier installation or a half-finished removal: the same assertions hold
-// on the simulated registry and on the real one under Windows.
+// The simulated registry behaves like the real one at the edges the library
+// could meet through a caller's earlier installation or a half-finished
+// removal: the same assertions hold on the in-memory store and on Wine's
+// registry.
 #include "platform/win32.h"
 #include "tests/support.h"
 
@@ -8,7 +9,7 @@
 
 namespace {
 
-using RegistryEdgesTest = LibraryTest;
+using RegistryEdgesMatchWindows = LibraryTest;
 
 const char* const Base = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
 
@@ -23,7 +24,7 @@ HKEY createKey(const char* path)
     return key;
 }
 
-TEST_F(RegistryEdgesTest, SubkeysAreListedInAlphabeticalOrderWhateverTheirCase)
+TEST_F(RegistryEdgesMatchWindows, SubkeysAreListedInAlphabeticalOrderWhateverTheirCase)
 {
     for (const char* name : {"Parameters", "enum", "Security", "Alpha"}) {
         Sim::registryCreateKey((std::string(Base) + "\\" + name).c_str());
@@ -36,7 +37,7 @@ TEST_F(RegistryEdgesTest, SubkeysAreListedInAlphabeticalOrderWhateverTheirCase)
     EXPECT_STREQ(Sim::registrySubkeyName(Base, 4), "");
 }
 
-TEST_F(RegistryEdgesTest, AnEmptySubkeyNameDeletesTheKeyTheHandleIsOpenOn)
+TEST_F(RegistryEdgesMatchWindows, AnEmptySubkeyNameDeletesTheKeyTheHandleIsOpenOn)
 {
     HKEY key = createKey((std::string(Base) + "\\Parameters").c_str());
     EXPECT_EQ(RegDeleteKeyA(key, ""), ERROR_SUCCESS);
@@ -50,7 +51,7 @@ TEST_F(RegistryEdgesTest, AnEmptySubkeyNameDeletesTheKeyTheHandleIsOpenOn)
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryEdgesTest, AHandleOnADeletedKeyStaysOpenButWritesFail)
+TEST_F(RegistryEdgesMatchWindows, AHandleOnADeletedKeyStaysOpenButWritesFail)
 {
     HKEY key = createKey(Base);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Base), ERROR_SUCCESS);
@@ -65,7 +66,7 @@ TEST_F(RegistryEdgesTest, AHandleOnADeletedKeyStaysOpenButWritesFail)
     EXPECT_FALSE(Sim::registryKeyExists(Base));
 }
 
-TEST_F(RegistryEdgesTest, ReservedArgumentsMustBeZero)
+TEST_F(RegistryEdgesMatchWindows, ReservedArgumentsMustBeZero)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -75,7 +76,7 @@ TEST_F(RegistryEdgesTest, ReservedArgumentsMustBeZero)
     EXPECT_FALSE(Sim::registryKeyExists(Base));
 }
 
-TEST_F(RegistryEdgesTest, PathsAndValuesAsLongAsAnInstallationMayWrite)
+TEST_F(RegistryEdgesMatchWindows, PathsAndValuesAsLongAsAnInstallationMayWrite)
 {
     HKEY key = createKey(Base);
     // A doubled backslash counts as one; a leading one is refused.

@@ -1,7 +1,7 @@
 // The simulated driver itself, called the way the library would call
 // Windows: it must fail where Windows and the real driver fail, or the
 // library's tests would prove less than they claim.
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "tests/support.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "tools/zq4810/registration.h"
+#include "tools/zq4810/install_steps.h"
 
 #include "api/exports.h"
 #include "tools/zq4810/output.h"
 
 #include <cstdio>
 
-namespace Registration {
+namespace InstallSteps {
 
 namespace {
 
@@ -68,4 +68,4 @@ bool remove()
     return result == 0;
 }
 
-} // namespace Registration
+} // namespace InstallSteps

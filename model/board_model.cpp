@@ -1,4 +1,4 @@
-#include "platform/sim/board_model.h"
+#include "model/board_model.h"
 
 namespace BoardModel {
 

@@ -10,7 +10,7 @@
 //   exist (ERROR_FILE_NOT_FOUND). A handle open on a deleted key stays open,
 //   but writes through it fail with ERROR_KEY_DELETED.
 // - Closing a handle that is not open fails. Open handles are counted.
-#include "platform/sim/sim_api.h"
+#include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
 #include <stdint.h>
@@ -251,16 +251,6 @@ void removeKey(int key)
     }
 }
 
-void removeTree(int key)
-{
-    for (int i = 1; i < MaxKeys; ++i) {
-        if (keys[i].used && keys[i].parent == key) {
-            removeTree(i);
-        }
-    }
-    removeKey(key);
-}
-
 Value* findValue(int key, const char* name)
 {
     const char* wanted = name != nullptr ? name : "";
@@ -326,20 +316,14 @@ void ensurePopulated()
 
 Sim::RegistryCall callOn(char operation, int key, const char* subKey)
 {
-    Sim::RegistryCall call{};
-    call.operation = operation;
+    Sim::RegistryCall call = SimRegistryFaults::callOn(operation);
     fullPath(key, subKey, call.path, sizeof call.path);
     return call;
 }
 
-LONG finish(Sim::RegistryCall& call, LONG result)
-{
-    call.result = result;
-    SimRegistryFaults::record(call);
-    return result;
-}
-
 } // namespace
+
+using SimRegistryFaults::finish;
 
 extern "C" LSTATUS WINAPI SimRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                              DWORD dwOptions, REGSAM samDesired,
@@ -458,8 +442,7 @@ extern "C" LSTATUS WINAPI SimRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 extern "C" LSTATUS WINAPI SimRegCloseKey(HKEY hKey)
 {
     ensurePopulated();
-    Sim::RegistryCall call{};
-    call.operation = 'X';
+    Sim::RegistryCall call = SimRegistryFaults::callOn('X');
     if (hKey == HKEY_LOCAL_MACHINE) {
         // Closing a predefined key is allowed and changes nothing.
         return finish(call, ERROR_SUCCESS);
@@ -556,15 +539,6 @@ void registrySetValue(const char* path, const char* name, uint32_t type, const v
     const Walk found = walk(Root, path, true);
     if (found.status == ERROR_SUCCESS) {
         storeValue(found.key, name, type, static_cast<const BYTE*>(data), size);
-    }
-}
-
-void registryDeleteTree(const char* path)
-{
-    ensurePopulated();
-    const Walk found = walk(Root, path, false);
-    if (found.status == ERROR_SUCCESS && found.key != Root) {
-        removeTree(found.key);
     }
 }
 

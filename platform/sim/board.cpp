@@ -1,0 +1,107 @@
+// The board behind the simulated driver: the board model, a loop-back that
+// can be made to answer wrongly, and the controls through which tests and
+// programs look at the board and move its axes.
+#include "platform/sim/internal.h"
+
+namespace {
+
+using BoardModel::AxisCount;
+
+BoardModel::Board theBoard;
+bool poweredOn;
+// Per axis and latch byte: the value answered instead, plus one; 0 for none.
+int corruptValue[AxisCount][3];
+
+bool isAxis(int axis)
+{
+    return axis >= 0 && axis < static_cast<int>(AxisCount);
+}
+
+} // namespace
+
+namespace SimBoard {
+
+BoardModel::Board& board()
+{
+    if (!poweredOn) {
+        BoardModel::powerOn(theBoard);
+        poweredOn = true;
+    }
+    return theBoard;
+}
+
+BoardModel::Byte read(BoardModel::Word offset)
+{
+    BoardModel::Board& b = board();
+    if (offset < 2 * AxisCount && offset % 2 == 0) {
+        const int corrupt = corruptValue[offset / 2][b.axes[offset / 2].pointer];
+        const BoardModel::Byte value = BoardModel::readPort(b, offset);
+        return corrupt > 0 ? static_cast<BoardModel::Byte>(corrupt - 1) : value;
+    }
+    return BoardModel::readPort(b, offset);
+}
+
+void write(BoardModel::Word offset, BoardModel::Byte value)
+{
+    BoardModel::writePort(board(), offset, value);
+}
+
+void reset()
+{
+    BoardModel::powerOn(theBoard);
+    poweredOn = true;
+    for (auto& axis : corruptValue) {
+        for (int& value : axis) {
+            value = 0;
+        }
+    }
+}
+
+} // namespace SimBoard
+
+namespace Sim {
+
+void corruptEcho(int axis, int byteIndex, int value)
+{
+    if (!isAxis(axis) || byteIndex < 0 || byteIndex > 2) {
+        return;
+    }
+    // Stored plus one, so that zero means "not corrupted".
+    corruptValue[axis][byteIndex] = value < 0 ? 0 : (value & 0xFF) + 1;
+}
+
+void moveAxis(int axis, int cycles)
+{
+    BoardModel::move(SimBoard::board(), static_cast<BoardModel::Word>(axis), cycles);
+}
+
+void setCounter(int axis, uint32_t value)
+{
+    if (isAxis(axis)) {
+        SimBoard::board().axes[axis].counter = value & BoardModel::CounterMask;
+    }
+}
+
+uint32_t counter(int axis)
+{
+    return isAxis(axis) ? SimBoard::board().axes[axis].counter : 0;
+}
+
+uint32_t preset(int axis)
+{
+    return isAxis(axis) ? SimBoard::board().axes[axis].preset : 0;
+}
+
+int multiplier(int axis)
+{
+    return isAxis(axis) ? SimBoard::board().axes[axis].multiplier : 0;
+}
+
+int modePort(int port)
+{
+    const int index = port - static_cast<int>(BoardModel::FirstModePort);
+    return index >= 0 && index < static_cast<int>(BoardModel::ModePortCount) ? SimBoard::board().modePorts[index]
+                                                                             : -1;
+}
+
+} // namespace Sim
