@@ -6,6 +6,7 @@
  * 1 writes (offset and byte in, nothing out). The codes are plain numbers, so
  * their transfer method bits say buffered for 0 and in-direct for 1; both
  * carry their input in the system buffer, and code 1 has no output to map.
+ * What a request must look like is request.c's business.
  *
  * At start it reads where the board sits from its service's Parameters key
  * (IoPortAddress, IoPortCount, written by the library's installation) and
@@ -20,10 +21,7 @@
 #include <ntddk.h>
 
 #include "ports.h"
-
-#define READ_CODE 0
-#define WRITE_CODE 1
-#define OFFSET_BYTES 4
+#include "request.h"
 
 static KSPIN_LOCK boardLock;
 static ULONG portCount;
@@ -129,35 +127,32 @@ static NTSTATUS NTAPI control(PDEVICE_OBJECT device, PIRP irp)
     const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
-    ULONG offset;
+    unsigned int offset = 0;
     KIRQL irql;
     UCHAR value = 0;
     UNREFERENCED_PARAMETER(device);
 
-    if (code != READ_CODE && code != WRITE_CODE) {
+    /* The request holds bytes only, no pointers: a 32-bit caller under
+     * WOW64 sends the same bytes and lengths as a 64-bit one, so the x64
+     * driver serves both alike and has nothing to translate. */
+    switch (RequestCheck(code, inLength, outLength, buffer, portCount, &offset)) {
+    case REQUEST_SERVE:
+        break;
+    case REQUEST_UNKNOWN:
         return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    }
-    /* A write's output is never looked at: the system may describe an empty
-     * one (some pass a zero-length buffer descriptor), or none. */
-    if (buffer == NULL || (code == READ_CODE && (inLength != OFFSET_BYTES || outLength < 1)) ||
-        (code == WRITE_CODE && inLength != OFFSET_BYTES + 1)) {
-        return finish(irp, STATUS_INVALID_PARAMETER, 0);
-    }
-    offset = (ULONG)buffer[0] | (ULONG)buffer[1] << 8 | (ULONG)buffer[2] << 16 |
-             (ULONG)buffer[3] << 24;
-    if (offset >= portCount) {
+    default:
         return finish(irp, STATUS_INVALID_PARAMETER, 0);
     }
 
     KeAcquireSpinLock(&boardLock, &irql);
-    if (code == READ_CODE) {
+    if (code == REQUEST_READ_CODE) {
         value = PortsRead(offset);
     } else {
-        PortsWrite(offset, buffer[OFFSET_BYTES]);
+        PortsWrite(offset, buffer[REQUEST_OFFSET_BYTES]);
     }
     KeReleaseSpinLock(&boardLock, irql);
 
-    if (code == READ_CODE) {
+    if (code == REQUEST_READ_CODE) {
         buffer[0] = value;
         return finish(irp, STATUS_SUCCESS, 1);
     }

@@ -1,0 +1,106 @@
+# The win64 build: the 64-bit 2KZQ4810.dll from the library's sources, its two
+# import libraries, its installation beside the 32-bit one, and the checks of
+# the binaries that need no Wine. Included from the top-level CMakeLists.txt
+# when cross-building for 64-bit Windows.
+
+enable_language(RC)
+find_program(ZQ4810_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+
+# One list of names and ordinals serves both architectures. The 32-bit one
+# writes each stdcall name with its decoration (NAME@N), which --kill-at
+# drops from the export; x64 has one calling convention and decorates
+# nothing, so the linker and dlltool need the bare names there. They are
+# taken from api/2KZQ4810.def at configure time, and configuring again
+# follows any change to it.
+set(ZQ4810_DEF_SOURCE ${PROJECT_SOURCE_DIR}/api/2KZQ4810.def)
+set(ZQ4810_DEF ${PROJECT_BINARY_DIR}/2KZQ4810.def)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZQ4810_DEF_SOURCE})
+file(STRINGS ${ZQ4810_DEF_SOURCE} def_lines)
+set(def "; Names and ordinals of the exports of the 64-bit DLL, undecorated.\n")
+set(def_exports 0)
+foreach(line IN LISTS def_lines)
+    if(line MATCHES "^[ \t]*;")
+        continue()
+    endif()
+    if(line MATCHES "^([ \t]+)([A-Za-z_][A-Za-z0-9_]*)@[0-9]+([ \t]+@[0-9]+)[ \t]*$")
+        set(line "${CMAKE_MATCH_1}${CMAKE_MATCH_2}${CMAKE_MATCH_3}")
+        math(EXPR def_exports "${def_exports} + 1")
+    elseif(line MATCHES "@[0-9]+[ \t]+@")
+        message(FATAL_ERROR "${ZQ4810_DEF_SOURCE}: cannot undecorate '${line}'")
+    endif()
+    string(APPEND def "${line}\n")
+endforeach()
+if(NOT def_exports EQUAL 11)
+    message(FATAL_ERROR "${ZQ4810_DEF_SOURCE}: ${def_exports} exports found, 11 expected")
+endif()
+file(CONFIGURE OUTPUT ${ZQ4810_DEF} CONTENT "${def}" @ONLY)
+unset(def)
+unset(def_lines)
+
+# The DLL, a module as in the 32-bit build: its import libraries come from
+# the .def.
+configure_file(api/2KZQ4810.rc.in ${PROJECT_BINARY_DIR}/2KZQ4810.rc @ONLY)
+add_library(zq4810_dll MODULE ${ZQ4810_LIBRARY_SOURCES} ${PROJECT_BINARY_DIR}/2KZQ4810.rc ${ZQ4810_DEF})
+set_target_properties(zq4810_dll PROPERTIES OUTPUT_NAME 2KZQ4810 PREFIX "" SUFFIX .dll)
+target_link_libraries(zq4810_dll PRIVATE zq4810_library_options)
+# No C runtime, so nothing may call memcpy or memset behind the code's back;
+# functions in sections of their own so that the linker drops what no export
+# reaches, data not (it would move the zero-filled module state into the
+# file). The unwind tables stay: on x64 every function that calls another
+# must have them, or a debugger, a crash dump or an exception raised in a
+# system call cannot walk back through it. No frame reaches the guard page
+# (the build refuses one that would), so no stack probes are needed.
+target_compile_options(zq4810_dll PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-tree-loop-distribute-patterns
+    -fno-stack-protector -ffunction-sections -malign-data=abi -fno-ident
+    -mno-stack-arg-probe -fomit-frame-pointer -Wframe-larger-than=4000>)
+# No entry point; the nine system functions and nothing else; nothing newer
+# asked for than the first x64 Windows.
+target_link_options(zq4810_dll PRIVATE
+    -nostdlib -s
+    -Wl,-e,0 -Wl,--gc-sections -Wl,--no-insert-timestamp
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,2
+    -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,2)
+target_link_libraries(zq4810_dll PRIVATE kernel32 advapi32 user32 gcc)
+set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
+
+set(ZQ4810_IMPLIB_GNU ${PROJECT_BINARY_DIR}/lib/lib2KZQ4810.dll.a)
+set(ZQ4810_IMPLIB_MSVC ${PROJECT_BINARY_DIR}/lib/2KZQ4810.lib)
+add_custom_command(
+    OUTPUT ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/lib
+    COMMAND ${CMAKE_DLLTOOL} -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_GNU}
+    COMMAND ${ZQ4810_LLVM_DLLTOOL} -m i386:x86-64 -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_MSVC}
+    DEPENDS ${ZQ4810_DEF}
+    COMMENT "Import libraries of the 64-bit 2KZQ4810.dll"
+    VERBATIM)
+add_custom_target(zq4810_implibs ALL DEPENDS ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} zq4810_dll)
+
+add_library(zq4810_dll_import INTERFACE)
+add_library(ZQ4810::dll ALIAS zq4810_dll_import)
+target_include_directories(zq4810_dll_import INTERFACE ${PROJECT_SOURCE_DIR})
+target_link_libraries(zq4810_dll_import INTERFACE ${ZQ4810_IMPLIB_GNU})
+add_dependencies(zq4810_dll_import zq4810_implibs)
+
+# Installation: the 64-bit files in x64 folders of their own beside the
+# 32-bit ones, so that one prefix can hold both; the header and the package
+# configuration are the same for both, and the package picks by the pointer
+# size of the build that asks for it.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+install(TARGETS zq4810_dll LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}/x64)
+install(FILES ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} ${ZQ4810_DEF}
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/x64)
+install(FILES api/exports.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/2KZQ4810)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES cmake/ZQ4810Config.cmake ${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ZQ4810)
+
+enable_testing()
+if(ZQ4810_BUILD_TESTS)
+    add_subdirectory(tests/win64)
+endif()
