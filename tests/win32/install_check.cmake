@@ -1,5 +1,6 @@
-# Installs the build into a scratch prefix, builds the consumer project
-# against it with find_package(ZQ4810), and runs the consumer under Wine.
+# Installs the build into a scratch prefix and builds the consumer project
+# against it with find_package(ZQ4810). Running the consumer under Wine is a
+# test of its own (install.find_package.run), so this part runs on any host.
 # Run with -P; BINARY_DIR, SOURCE_DIR, WORK_DIR and TOOLCHAIN are given.
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -19,6 +20,4 @@ endforeach()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/build -G Ninja
     -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DZQ4810_DIR=${WORK_DIR}/prefix/lib/cmake/ZQ4810)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
-run(${EMULATOR} ${WORK_DIR}/build/consumer.exe)
-message(STATUS "the installed package builds and runs an application")
+message(STATUS "the installed package builds an application")
