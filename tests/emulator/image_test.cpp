@@ -55,7 +55,7 @@ uint32_t directory(int n)
 
 using Table = std::set<std::pair<std::string, uint32_t>>;
 
-TEST(DllImage, ExportsExactlyTheElevenNamesAtTheirOrdinals)
+TEST(DllBinary, ExportsExactlyTheElevenNamesAtTheirOrdinals)
 {
     const uint32_t table = directory(0);
     ASSERT_NE(table, 0u);
@@ -72,7 +72,7 @@ TEST(DllImage, ExportsExactlyTheElevenNamesAtTheirOrdinals)
     EXPECT_EQ(found, expected);
 }
 
-TEST(DllImage, NameAndOrdinalLeadToTheSameFunction)
+TEST(DllBinary, NameAndOrdinalResolveToTheSameFunction)
 {
     const uint32_t table = directory(0);
     ASSERT_NE(table, 0u);
@@ -85,7 +85,7 @@ TEST(DllImage, NameAndOrdinalLeadToTheSameFunction)
     }
 }
 
-TEST(DllImage, ImportsExactlyTheNineSystemFunctions)
+TEST(DllBinary, ImportsExactlyTheNineSystemFunctions)
 {
     std::set<std::string> found;
     for (uint32_t descriptor = directory(1); u32(descriptor + 12) != 0; descriptor += 20) {
@@ -106,7 +106,7 @@ TEST(DllImage, ImportsExactlyTheNineSystemFunctions)
     EXPECT_EQ(found, expected);
 }
 
-TEST(DllImage, NothingRunsOnLoadAndNt4IsEnough)
+TEST(DllBinary, NothingRunsOnLoadAndNt4IsEnough)
 {
     const uint32_t file = ntHeaders() + 4, optional = optionalHeader();
     EXPECT_EQ(u16(file), 0x14C);                 // i386
@@ -186,7 +186,7 @@ std::string versionText(uint32_t root, const std::string& name)
     return "(missing)";
 }
 
-TEST(DllImage, CarriesItsVersionResource)
+TEST(DllBinary, CarriesItsVersionResource)
 {
     const uint32_t resources = directory(2);
     ASSERT_NE(resources, 0u);
