@@ -223,8 +223,8 @@ static void boardStopped(void)
 {
     printf("the board variant, its host process ended at the first port write:\n");
     expect("AZQ4810INITIALIZE()", AZQ4810INITIALIZE(), 15);
-    expect("AZQ4810PRWRITE(1, 0x123456): 3 data, 1 control", AZQ4810PRWRITE(1, 0x123456), 4 * 255);
-    expect("AZQ4810CHANGEMODE(4, 5): ports 8 and 9", AZQ4810CHANGEMODE(4, 5), 2 * 255);
+    expect("AZQ4810PRWRITE(1, 0x123456): 4 port writes", AZQ4810PRWRITE(1, 0x123456), 4 * 255);
+    expect("AZQ4810CHANGEMODE(4, 5): 2 port writes", AZQ4810CHANGEMODE(4, 5), 2 * 255);
     expect("AZQ4810CLOSE()", AZQ4810CLOSE(), 0);
 }
 
