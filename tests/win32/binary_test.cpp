@@ -1,6 +1,7 @@
 // The shipped DLL itself, read from its own PE headers as Windows loads it:
 // what it exports and by which ordinals, what it imports, that nothing of it
-// runs on load, and that every export removes its own arguments.
+// runs on load; and, for the 32-bit DLL, that every export removes its own
+// arguments, for the 64-bit one, that every export can be unwound.
 #include "tests/win32/harness.h"
 
 #include "tests/support.h"
@@ -17,7 +18,7 @@ namespace {
 struct Export {
     const char* name;
     WORD ordinal;
-    int arguments; // 32-bit arguments the function removes from the stack
+    int arguments; // 32-bit arguments the function removes from the stack (32-bit DLL)
 };
 
 constexpr Export exports[] = {
@@ -93,11 +94,11 @@ TEST(DllBinary, ImportsExactlyTheNineSystemFunctions)
         for (char& c : dll) {
             c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
-        for (const auto* lookup = Harness::at<IMAGE_THUNK_DATA32>(library->OriginalFirstThunk);
+        for (const auto* lookup = Harness::at<IMAGE_THUNK_DATA>(library->OriginalFirstThunk);
              lookup->u1.AddressOfData != 0; ++lookup) {
-            ASSERT_EQ(lookup->u1.Ordinal & IMAGE_ORDINAL_FLAG32, 0u) << dll << " imported by ordinal";
-            found.insert(dll + "!" +
-                         reinterpret_cast<const char*>(Harness::at<IMAGE_IMPORT_BY_NAME>(lookup->u1.AddressOfData)->Name));
+            ASSERT_EQ(lookup->u1.Ordinal & IMAGE_ORDINAL_FLAG, 0u) << dll << " imported by ordinal";
+            const auto* byName = Harness::at<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(lookup->u1.AddressOfData));
+            found.insert(dll + "!" + reinterpret_cast<const char*>(byName->Name));
         }
     }
     const std::set<std::string> expected = {
@@ -108,18 +109,30 @@ TEST(DllBinary, ImportsExactlyTheNineSystemFunctions)
     EXPECT_EQ(found, expected);
 }
 
-TEST(DllBinary, NothingRunsOnLoadAndNt4IsEnough)
+// The image of the width built, asking for no more than the first Windows
+// that ran programs of that width: NT 4.0, and for x64 Windows 5.2.
+#ifdef _WIN64
+constexpr WORD ImageMachine = IMAGE_FILE_MACHINE_AMD64;
+constexpr WORD ImageMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+constexpr WORD OldestWindows[2] = {5, 2};
+#else
+constexpr WORD ImageMachine = IMAGE_FILE_MACHINE_I386;
+constexpr WORD ImageMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+constexpr WORD OldestWindows[2] = {4, 0};
+#endif
+
+TEST(DllBinary, NothingRunsOnLoadAndTheOldestWindowsOfItsWidthIsEnough)
 {
-    const IMAGE_NT_HEADERS32* headers = Harness::ntHeaders();
-    EXPECT_EQ(headers->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    const IMAGE_NT_HEADERS* headers = Harness::ntHeaders();
+    EXPECT_EQ(headers->FileHeader.Machine, ImageMachine);
     EXPECT_NE(headers->FileHeader.Characteristics & IMAGE_FILE_DLL, 0);
-    EXPECT_EQ(headers->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(headers->OptionalHeader.Magic, ImageMagic);
     EXPECT_EQ(headers->OptionalHeader.AddressOfEntryPoint, 0u);
     EXPECT_EQ(headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].VirtualAddress, 0u);
-    EXPECT_EQ(headers->OptionalHeader.MajorOperatingSystemVersion, 4);
-    EXPECT_EQ(headers->OptionalHeader.MinorOperatingSystemVersion, 0);
-    EXPECT_EQ(headers->OptionalHeader.MajorSubsystemVersion, 4);
-    EXPECT_EQ(headers->OptionalHeader.MinorSubsystemVersion, 0);
+    EXPECT_EQ(headers->OptionalHeader.MajorOperatingSystemVersion, OldestWindows[0]);
+    EXPECT_EQ(headers->OptionalHeader.MinorOperatingSystemVersion, OldestWindows[1]);
+    EXPECT_EQ(headers->OptionalHeader.MajorSubsystemVersion, OldestWindows[0]);
+    EXPECT_EQ(headers->OptionalHeader.MinorSubsystemVersion, OldestWindows[1]);
 }
 
 std::string versionText(const std::vector<BYTE>& info, const char* name)
@@ -159,6 +172,7 @@ TEST(DllBinary, CarriesItsVersionResource)
     EXPECT_NE(versionText(info, "ProductVersion"), "(missing)");
 }
 
+#ifdef __i386__
 // Calls function with count zero arguments pushed and tells by how many
 // bytes the stack pointer moved across the call: 0 when the function removed
 // exactly its own arguments, as the standard calling convention requires.
@@ -194,5 +208,30 @@ TEST_F(DllCallingConvention, EveryExportRemovesItsOwnArguments)
         EXPECT_EQ(stackDrift(function, entry.arguments), 0);
     }
 }
+#else
+// x64 has one calling convention, in which the caller removes the
+// arguments, so there is no balance to check. What an x64 function must
+// have instead is its entry in the exception directory: without one,
+// nothing can walk the stack back through it, and a debugger, a crash dump
+// or an exception raised below it in a system call loses the caller. A
+// build that dropped the unwind tables (as the 32-bit one does) would still
+// load and run.
+TEST(DllCallingConvention, EveryExportCanBeUnwound)
+{
+    const IMAGE_DATA_DIRECTORY& directory = Harness::ntHeaders()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION];
+    ASSERT_NE(directory.VirtualAddress, 0u);
+    for (const Export& entry : exports) {
+        SCOPED_TRACE(entry.name);
+        const FARPROC function = GetProcAddress(Harness::dll(), entry.name);
+        ASSERT_NE(function, nullptr);
+        DWORD64 base = 0;
+        const auto address = reinterpret_cast<DWORD64>(function);
+        const PRUNTIME_FUNCTION unwind = RtlLookupFunctionEntry(address, &base, nullptr);
+        ASSERT_NE(unwind, nullptr);
+        EXPECT_EQ(base, reinterpret_cast<DWORD64>(Harness::dll()));
+        EXPECT_EQ(base + unwind->BeginAddress, address);
+    }
+}
+#endif
 
 } // namespace

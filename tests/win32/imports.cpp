@@ -73,10 +73,10 @@ HMODULE dll()
     return GetModuleHandleA(DllName);
 }
 
-const IMAGE_NT_HEADERS32* ntHeaders()
+const IMAGE_NT_HEADERS* ntHeaders()
 {
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(dll());
-    return at<IMAGE_NT_HEADERS32>(static_cast<DWORD>(dos->e_lfanew));
+    return at<IMAGE_NT_HEADERS>(static_cast<DWORD>(dos->e_lfanew));
 }
 
 int redirectImports()
@@ -87,14 +87,15 @@ int redirectImports()
          ++library) {
         // The names are in the lookup table; the address table is what the
         // DLL's calls go through.
-        const auto* lookup = at<IMAGE_THUNK_DATA32>(library->OriginalFirstThunk != 0 ? library->OriginalFirstThunk
+        const auto* lookup = at<IMAGE_THUNK_DATA>(library->OriginalFirstThunk != 0 ? library->OriginalFirstThunk
                                                                                      : library->FirstThunk);
-        auto* slot = const_cast<IMAGE_THUNK_DATA32*>(at<IMAGE_THUNK_DATA32>(library->FirstThunk));
+        auto* slot = const_cast<IMAGE_THUNK_DATA*>(at<IMAGE_THUNK_DATA>(library->FirstThunk));
         for (; lookup->u1.AddressOfData != 0; ++lookup, ++slot) {
-            if ((lookup->u1.Ordinal & IMAGE_ORDINAL_FLAG32) != 0) {
+            if ((lookup->u1.Ordinal & IMAGE_ORDINAL_FLAG) != 0) {
                 continue;
             }
-            const auto* byName = at<IMAGE_IMPORT_BY_NAME>(lookup->u1.AddressOfData);
+            // A name's entry holds its 31-bit address in either width.
+            const auto* byName = at<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(lookup->u1.AddressOfData));
             const void* to = redirectFor(reinterpret_cast<const char*>(byName->Name));
             if (to == nullptr) {
                 continue;
@@ -103,7 +104,7 @@ int redirectImports()
             if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was)) {
                 return -1;
             }
-            slot->u1.Function = reinterpret_cast<DWORD>(to);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(to);
             VirtualProtect(slot, sizeof *slot, was, &was);
             ++changed;
         }
