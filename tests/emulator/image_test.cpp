@@ -106,7 +106,7 @@ TEST(DllBinary, ImportsExactlyTheNineSystemFunctions)
     EXPECT_EQ(found, expected);
 }
 
-TEST(DllBinary, NothingRunsOnLoadAndNt4IsEnough)
+TEST(DllBinary, NothingRunsOnLoadAndTheOldestWindowsOfItsWidthIsEnough)
 {
     const uint32_t file = ntHeaders() + 4, optional = optionalHeader();
     EXPECT_EQ(u16(file), 0x14C);                 // i386
