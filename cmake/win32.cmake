@@ -47,38 +47,12 @@ target_link_libraries(zq4810_dll PRIVATE kernel32 advapi32 user32 gcc)
 set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
 
 # The import libraries, from the .def with the decorated names kept for the
-# callers (-k drops the @N from the name looked up in the DLL).
-set(ZQ4810_IMPLIB_GNU ${PROJECT_BINARY_DIR}/lib/lib2KZQ4810.dll.a)
-set(ZQ4810_IMPLIB_MSVC ${PROJECT_BINARY_DIR}/lib/2KZQ4810.lib)
-add_custom_command(
-    OUTPUT ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/lib
-    COMMAND ${CMAKE_DLLTOOL} -k -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_GNU}
-    COMMAND ${ZQ4810_LLVM_DLLTOOL} -m i386 -k -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_MSVC}
-    DEPENDS ${ZQ4810_DEF}
-    COMMENT "Import libraries of 2KZQ4810.dll"
-    VERBATIM)
-add_custom_target(zq4810_implibs ALL DEPENDS ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} zq4810_dll)
-
-# What a program of this build links to use the DLL as an application does:
-# target_link_libraries(app PRIVATE ZQ4810::dll).
-add_library(zq4810_dll_import INTERFACE)
-add_library(ZQ4810::dll ALIAS zq4810_dll_import)
-target_include_directories(zq4810_dll_import INTERFACE ${PROJECT_SOURCE_DIR})
-target_link_libraries(zq4810_dll_import INTERFACE ${ZQ4810_IMPLIB_GNU})
-add_dependencies(zq4810_dll_import zq4810_implibs)
-
-# Installation, with a package configuration for find_package(ZQ4810).
-include(GNUInstallDirs)
-include(CMakePackageConfigHelpers)
-install(TARGETS zq4810_dll LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} ${ZQ4810_DEF}
-    DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES api/exports.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/2KZQ4810)
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
-    COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
-install(FILES cmake/ZQ4810Config.cmake ${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ZQ4810)
+# callers (-k drops the @N from the name looked up in the DLL), the target
+# programs link and the installation.
+set(ZQ4810_DLLTOOL_FLAGS -k)
+set(ZQ4810_LLVM_MACHINE i386)
+set(ZQ4810_ARCH_DIR "")
+include(cmake/dll_package.cmake)
 
 enable_testing()
 if(ZQ4810_BUILD_TESTS)

@@ -67,38 +67,13 @@ target_link_options(zq4810_dll PRIVATE
 target_link_libraries(zq4810_dll PRIVATE kernel32 advapi32 user32 gcc)
 set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
 
-set(ZQ4810_IMPLIB_GNU ${PROJECT_BINARY_DIR}/lib/lib2KZQ4810.dll.a)
-set(ZQ4810_IMPLIB_MSVC ${PROJECT_BINARY_DIR}/lib/2KZQ4810.lib)
-add_custom_command(
-    OUTPUT ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/lib
-    COMMAND ${CMAKE_DLLTOOL} -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_GNU}
-    COMMAND ${ZQ4810_LLVM_DLLTOOL} -m i386:x86-64 -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_MSVC}
-    DEPENDS ${ZQ4810_DEF}
-    COMMENT "Import libraries of the 64-bit 2KZQ4810.dll"
-    VERBATIM)
-add_custom_target(zq4810_implibs ALL DEPENDS ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} zq4810_dll)
-
-add_library(zq4810_dll_import INTERFACE)
-add_library(ZQ4810::dll ALIAS zq4810_dll_import)
-target_include_directories(zq4810_dll_import INTERFACE ${PROJECT_SOURCE_DIR})
-target_link_libraries(zq4810_dll_import INTERFACE ${ZQ4810_IMPLIB_GNU})
-add_dependencies(zq4810_dll_import zq4810_implibs)
-
-# Installation: the 64-bit files in x64 folders of their own beside the
-# 32-bit ones, so that one prefix can hold both; the header and the package
-# configuration are the same for both, and the package picks by the pointer
-# size of the build that asks for it.
-include(GNUInstallDirs)
-include(CMakePackageConfigHelpers)
-install(TARGETS zq4810_dll LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}/x64)
-install(FILES ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} ${ZQ4810_DEF}
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/x64)
-install(FILES api/exports.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/2KZQ4810)
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
-    COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
-install(FILES cmake/ZQ4810Config.cmake ${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ZQ4810)
+# The import libraries from the undecorated .def, the target programs link,
+# and the installation: the 64-bit files in x64 folders of their own beside
+# the 32-bit ones.
+set(ZQ4810_DLLTOOL_FLAGS "")
+set(ZQ4810_LLVM_MACHINE i386:x86-64)
+set(ZQ4810_ARCH_DIR /x64)
+include(cmake/dll_package.cmake)
 
 enable_testing()
 if(ZQ4810_BUILD_TESTS)
