@@ -1,26 +1,10 @@
 # Cross-building for 32-bit Windows with Debian's mingw-w64 i686 toolchain,
 # running what it builds under Wine.
-#
-# The posix thread model is the one whose C++ library has std::mutex (the test
-# framework needs it); the DLL itself uses neither threads nor a C runtime, so
-# it builds with either.
-set(CMAKE_SYSTEM_NAME Windows)
+
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_SYSTEM_VERSION 4.0)
-
 set(ZQ4810_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${ZQ4810_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZQ4810_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZQ4810_MINGW_TRIPLE}-windres)
-set(CMAKE_DLLTOOL ${ZQ4810_MINGW_TRIPLE}-dlltool)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZQ4810_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The toolchain's kernel-mode headers, for anything built for kernel mode.
-set(ZQ4810_MINGW_DDK_INCLUDE_DIR /usr/${ZQ4810_MINGW_TRIPLE}/include/ddk)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # Programs built here run under Wine, and only in tests, never in the build:
 # headless, quiet, in a throwaway 32-bit prefix under the build folder (made
@@ -30,7 +14,6 @@ set(ZQ4810_MINGW_DDK_INCLUDE_DIR /usr/${ZQ4810_MINGW_TRIPLE}/include/ddk)
 # as its SKIP_RETURN_CODE.
 get_filename_component(ZQ4810_PROBE_HOST ${CMAKE_CURRENT_LIST_DIR}/../scripts/probe-host ABSOLUTE)
 set(ZQ4810_NEEDS_WINE bash ${ZQ4810_PROBE_HOST} exec)
-set(ZQ4810_SKIP_STATUS 77)
 set(ZQ4810_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(ZQ4810_WINE_ENV
     WINEPREFIX=${ZQ4810_WINEPREFIX} WINEARCH=win32 WINEDEBUG=-all

@@ -12,39 +12,15 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 
 set(ZQ4810_DEF ${PROJECT_SOURCE_DIR}/api/2KZQ4810.def)
 
-# The DLL. A module, not a shared library: its import libraries come from the
-# .def below, never from the linker (ld's own, under --kill-at, names the
-# functions without their @N and stdcall callers fail to link).
-configure_file(api/2KZQ4810.rc.in ${PROJECT_BINARY_DIR}/2KZQ4810.rc @ONLY)
-add_library(zq4810_dll MODULE ${ZQ4810_LIBRARY_SOURCES} ${PROJECT_BINARY_DIR}/2KZQ4810.rc ${ZQ4810_DEF})
-set_target_properties(zq4810_dll PROPERTIES OUTPUT_NAME 2KZQ4810 PREFIX "" SUFFIX .dll)
-target_link_libraries(zq4810_dll PRIVATE zq4810_library_options)
-# Small and self-contained: no C runtime, so nothing may call memcpy or
-# memset behind the code's back, and no unwind tables for exceptions that
-# never happen. Functions get sections of their own so that the linker drops
-# what no export reaches; data does not, since on this target that would move
-# the zero-filled module state out of .bss into file-backed .data. Arguments
-# are pushed rather than stored into a frame reserved up front, and the stack
-# is kept at the 4-byte alignment 32-bit Windows guarantees rather than
-# realigned to 16: both make the code markedly smaller. No frame reaches the
-# guard page (the build refuses one that would), so no stack probes are
-# needed either.
-target_compile_options(zq4810_dll PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-tree-loop-distribute-patterns
-    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
-    -ffunction-sections -malign-data=abi -fno-ident
-    -mno-accumulate-outgoing-args -mpreferred-stack-boundary=2
-    -mno-stack-arg-probe -fomit-frame-pointer -Wframe-larger-than=4000>)
-# No entry point: nothing of the library runs on load or unload. It imports
-# the nine system functions it calls and nothing else, and asks for no more
-# than Windows NT 4.0.
-target_link_options(zq4810_dll PRIVATE
-    -nostdlib -s
-    -Wl,-e,0 -Wl,--kill-at -Wl,--gc-sections -Wl,--no-insert-timestamp
-    -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-    -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
-target_link_libraries(zq4810_dll PRIVATE kernel32 advapi32 user32 gcc)
-set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
+# The 32-bit DLL's own options: no unwind tables for exceptions that never
+# happen; arguments pushed rather than stored into a frame reserved up front,
+# and the stack kept at the 4-byte alignment 32-bit Windows guarantees rather
+# than realigned to 16: both make the code markedly smaller. The stdcall
+# names are exported undecorated.
+set(ZQ4810_DLL_OPTIONS -fno-asynchronous-unwind-tables -fno-unwind-tables
+    -mno-accumulate-outgoing-args -mpreferred-stack-boundary=2)
+set(ZQ4810_DLL_LINK_OPTIONS -Wl,--kill-at)
+set(ZQ4810_WINDOWS_VERSION 4 0) # Windows NT 4.0
 
 # The import libraries, from the .def with the decorated names kept for the
 # callers (-k drops the @N from the name looked up in the DLL), the target
@@ -52,7 +28,7 @@ set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
 set(ZQ4810_DLLTOOL_FLAGS -k)
 set(ZQ4810_LLVM_MACHINE i386)
 set(ZQ4810_ARCH_DIR "")
-include(cmake/dll_package.cmake)
+include(cmake/windows_dll.cmake)
 
 enable_testing()
 if(ZQ4810_BUILD_TESTS)

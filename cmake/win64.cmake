@@ -40,40 +40,19 @@ file(CONFIGURE OUTPUT ${ZQ4810_DEF} CONTENT "${def}" @ONLY)
 unset(def)
 unset(def_lines)
 
-# The DLL, a module as in the 32-bit build: its import libraries come from
-# the .def.
-configure_file(api/2KZQ4810.rc.in ${PROJECT_BINARY_DIR}/2KZQ4810.rc @ONLY)
-add_library(zq4810_dll MODULE ${ZQ4810_LIBRARY_SOURCES} ${PROJECT_BINARY_DIR}/2KZQ4810.rc ${ZQ4810_DEF})
-set_target_properties(zq4810_dll PROPERTIES OUTPUT_NAME 2KZQ4810 PREFIX "" SUFFIX .dll)
-target_link_libraries(zq4810_dll PRIVATE zq4810_library_options)
-# No C runtime, so nothing may call memcpy or memset behind the code's back;
-# functions in sections of their own so that the linker drops what no export
-# reaches, data not (it would move the zero-filled module state into the
-# file). The unwind tables stay: on x64 every function that calls another
-# must have them, or a debugger, a crash dump or an exception raised in a
-# system call cannot walk back through it. No frame reaches the guard page
-# (the build refuses one that would), so no stack probes are needed.
-target_compile_options(zq4810_dll PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-tree-loop-distribute-patterns
-    -fno-stack-protector -ffunction-sections -malign-data=abi -fno-ident
-    -mno-stack-arg-probe -fomit-frame-pointer -Wframe-larger-than=4000>)
-# No entry point; the nine system functions and nothing else; nothing newer
-# asked for than the first x64 Windows.
-target_link_options(zq4810_dll PRIVATE
-    -nostdlib -s
-    -Wl,-e,0 -Wl,--gc-sections -Wl,--no-insert-timestamp
-    -Wl,--major-os-version,5 -Wl,--minor-os-version,2
-    -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,2)
-target_link_libraries(zq4810_dll PRIVATE kernel32 advapi32 user32 gcc)
-set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
-
+# The 64-bit DLL keeps its unwind tables: on x64 every function that calls
+# another must have them, or a debugger, a crash dump or an exception raised
+# in a system call cannot walk back through it.
+set(ZQ4810_DLL_OPTIONS "")
+set(ZQ4810_DLL_LINK_OPTIONS "")
+set(ZQ4810_WINDOWS_VERSION 5 2) # the first x64 Windows
 # The import libraries from the undecorated .def, the target programs link,
 # and the installation: the 64-bit files in x64 folders of their own beside
 # the 32-bit ones.
 set(ZQ4810_DLLTOOL_FLAGS "")
 set(ZQ4810_LLVM_MACHINE i386:x86-64)
 set(ZQ4810_ARCH_DIR /x64)
-include(cmake/dll_package.cmake)
+include(cmake/windows_dll.cmake)
 
 enable_testing()
 if(ZQ4810_BUILD_TESTS)

@@ -521,11 +521,6 @@ const char* error()
     return state.error;
 }
 
-bool loaded()
-{
-    return state.uc != nullptr;
-}
-
 uint32_t imageBase()
 {
     return state.base;

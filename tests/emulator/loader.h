@@ -35,7 +35,6 @@ constexpr ExportInfo Exports[ExportCount] = {
 bool load(const char* path, uint32_t base = 0);
 void unload();
 const char* error();
-bool loaded();
 // Where the image lies, and whether the loader had to move it.
 uint32_t imageBase();
 bool relocated();
