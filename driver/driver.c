@@ -10,8 +10,11 @@
  *
  * At start it reads where the board sits from its service's Parameters key
  * (IoPortAddress, IoPortCount, written by the library's installation) and
- * refuses every offset at or beyond the port count. What sits behind the
- * ports is ports.h's business: the real board or the board model.
+ * refuses every offset at or beyond the port count. It does not start on a
+ * block of ports that the board does not have or that leaves the I/O space:
+ * whoever can open the device reaches exactly the board's ports and no
+ * other. What sits behind the ports is ports.h's business: the real board or
+ * the board model.
  *
  * Any number of openings may be open at once: the library opens the device
  * twice, for reading and for writing, and nothing here tells them apart.
@@ -22,6 +25,9 @@
 
 #include "ports.h"
 #include "request.h"
+
+/* The x86 I/O space: ports 0 to 0xFFFF. */
+#define IO_SPACE_SIZE 0x10000UL
 
 static KSPIN_LOCK boardLock;
 static ULONG portCount;
@@ -52,16 +58,6 @@ int DriverQueryDword(void* key, const wchar_t* name, unsigned long* value)
     *value = (ULONG)answer.info.Data[0] | (ULONG)answer.info.Data[1] << 8 |
              (ULONG)answer.info.Data[2] << 16 | (ULONG)answer.info.Data[3] << 24;
     return 1;
-}
-
-unsigned long long DriverClock(unsigned long long* ticksPerSecond)
-{
-    /* The performance counter rather than the interrupt time: some systems
-     * that run kernel drivers count the latter in milliseconds. */
-    LARGE_INTEGER frequency;
-    const LARGE_INTEGER now = KeQueryPerformanceCounter(&frequency);
-    *ticksPerSecond = (ULONGLONG)frequency.QuadPart;
-    return (ULONGLONG)now.QuadPart;
 }
 
 static NTSTATUS openKey(HANDLE* key, HANDLE root, UNICODE_STRING* name)
@@ -95,6 +91,12 @@ static NTSTATUS startFromRegistry(PUNICODE_STRING registryPath)
     if (!DriverQueryDword(parameters, L"IoPortAddress", &address) ||
         !DriverQueryDword(parameters, L"IoPortCount", &portCount)) {
         DbgPrint("ZQ4810: IoPortAddress or IoPortCount missing or not a DWORD\n");
+        status = STATUS_DEVICE_CONFIGURATION_ERROR;
+    } else if (portCount == 0 || portCount > PORTS_BOARD_COUNT || address >= IO_SPACE_SIZE ||
+               portCount > IO_SPACE_SIZE - address) {
+        /* Compared without a sum, which could wrap. */
+        DbgPrint("ZQ4810: %lu ports at 0x%lX are not the board's %u ports inside the I/O space\n", portCount,
+                 address, PORTS_BOARD_COUNT);
         status = STATUS_DEVICE_CONFIGURATION_ERROR;
     } else if (!PortsStart(parameters, address, portCount)) {
         DbgPrint("ZQ4810: no %s board at 0x%lX with %lu ports\n", PortsKind, address, portCount);

@@ -16,12 +16,16 @@
 extern "C" {
 #endif
 
+/* The ports the board decodes, from its base address on. */
+#define PORTS_BOARD_COUNT 16u
+
 /* Which board this build drives, for the start-up message. */
 extern const char PortsKind[];
 
 /* Called once at driver start with the registered base address and port
- * count, and the open Parameters key for settings of the board's own.
- * Non-zero when the board can be used at that address. */
+ * count, and the open Parameters key for settings of the board's own. The
+ * driver has checked that the block is at most the board's ports and lies in
+ * the I/O space. Non-zero when the board can be used at that address. */
 int PortsStart(void* parametersKey, unsigned int address, unsigned int count);
 
 unsigned char PortsRead(unsigned int offset);
@@ -31,8 +35,9 @@ void PortsWrite(unsigned int offset, unsigned char value);
  * Non-zero when present with that type and size. */
 int DriverQueryDword(void* key, const wchar_t* name, unsigned long* value);
 
-/* Offered by the driver: a clock that never goes back, and how many of its
- * ticks make a second. */
+/* Offered by the driver to the simulated board (clock.c): a clock that never
+ * goes back, and how many of its ticks make a second. The board variant has
+ * no use for it, so it does not import the clock. */
 unsigned long long DriverClock(unsigned long long* ticksPerSecond);
 
 #ifdef __cplusplus
