@@ -5,7 +5,7 @@
 //
 // Usage: zq4810_emulated_instructions [DLL] [calls]   (a Markdown table)
 #include "bench/scenarios.h"
-#include "tests/emulator/loader.h"
+#include "emulator/loader.h"
 
 #include <cstdio>
 #include <cstdlib>

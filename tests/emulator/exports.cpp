@@ -4,7 +4,7 @@
 // program that made it (a test fails; a benchmark stops).
 #include "api/exports.h"
 
-#include "tests/emulator/loader.h"
+#include "emulator/loader.h"
 
 #include <initializer_list>
 

@@ -3,7 +3,7 @@
 // imports, that nothing of it runs on load, and its version resource. And
 // that every export removes its own arguments (the loader checks that on
 // every call; here each export is called once on purpose).
-#include "tests/emulator/loader.h"
+#include "emulator/loader.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // changes the shipped image as a faulty build would have it, or a copy of
 // the file as a wrong build would leave it, and expects the loader's one-line
 // reason. The real DLL is loaded again after each.
-#include "tests/emulator/loader.h"
+#include "emulator/loader.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -44,13 +44,13 @@ struct Fault {
 TEST_F(LoaderTest, CatchesWhatAFaultyDllDoes)
 {
     constexpr int Close = 8;
-    const uint32_t base = Emulator::imageBase();
+    const uint32_t base = static_cast<uint32_t>(Emulator::imageBase());
     std::vector<uint8_t> strayWrite = {0xC7, 0x05}; // mov dword [base+0x1000], 1; ret
     put32(strayWrite, base + 0x1000);
     put32(strayWrite, 1);
     strayWrite.push_back(0xC3);
     std::vector<uint8_t> slotWrite = {0xC7, 0x05}; // mov dword [CreateFileA's import slot], 0; ret
-    put32(slotWrite, Emulator::importSlot("CreateFileA"));
+    put32(slotWrite, static_cast<uint32_t>(Emulator::importSlot("CreateFileA")));
     put32(slotWrite, 0);
     slotWrite.push_back(0xC3);
     std::vector<uint8_t> badString = {0x6A, 0x00, 0x68}; // MessageBoxA(0, 0x70000000, 0x70000000, 0)
@@ -58,7 +58,7 @@ TEST_F(LoaderTest, CatchesWhatAFaultyDllDoes)
     badString.push_back(0x68);
     put32(badString, 0x70000000);
     badString.insert(badString.end(), {0x6A, 0x00, 0xFF, 0x15});
-    put32(badString, Emulator::importSlot("MessageBoxA"));
+    put32(badString, static_cast<uint32_t>(Emulator::importSlot("MessageBoxA")));
     badString.push_back(0xC3);
 
     const Fault faults[] = {
@@ -136,7 +136,8 @@ TEST_F(LoaderTest, RefusesAWrongFileInOneLine)
     };
     const Case cases[] = {
         {"not an executable", "MZ", "ZM", "not a PE file"},
-        {"a 64-bit image", std::string("PE\0\0\x4c\x01", 6), std::string("PE\0\0\x64\x86", 6), "not a PE32 i386 image"},
+        {"an x64 machine with a 32-bit header", std::string("PE\0\0\x4c\x01", 6), std::string("PE\0\0\x64\x86", 6),
+         "not a PE32+ x86-64 image (machine 0x8664, optional header 0x10b)"},
         {"a tenth import", "MessageBoxA", "MessageBoxW", "imports USER32.dll!MessageBoxW, not one of the nine functions"},
         {"an export missing", "AZQ4810CLOSE", "AZQ4810CLOSX", "does not export AZQ4810CLOSE"},
     };

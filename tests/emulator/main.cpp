@@ -1,7 +1,7 @@
 // The test suite on the shipped 2KZQ4810.dll, run in an i386 emulator. The
 // DLL is loaded once, before any test; a DLL that cannot be loaded (not PE32
 // i386, a foreign import, a missing export) ends the program with one line.
-#include "tests/emulator/loader.h"
+#include "emulator/loader.h"
 
 #include <gtest/gtest.h>
 

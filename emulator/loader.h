@@ -1,14 +1,19 @@
-// A small PE32 loader around an i386 emulator, so that the shipped
-// 2KZQ4810.dll runs on any 64-bit host: its sections are mapped at their
-// addresses, its nine imports are bound to the simulated platform of this
-// program, and each export is called with the standard calling convention.
+// The shipped 2KZQ4810.dll in the emulator, as a process of its own: its
+// sections mapped at their addresses, its nine imports bound to this
+// program's simulated platform (its device imports, on request, to the
+// emulated kernel), and each export called with the system's calling
+// convention. The 32-bit DLL runs in 32-bit mode, the 64-bit one in 64-bit
+// mode.
 //
 // On every call the loader holds the DLL to what a well-behaved Windows DLL
-// does: it removes exactly its own arguments, keeps the registers the caller
-// owns, runs no code but its own and the nine imports, and writes only its
-// own data sections and the stack. A breach is a test failure naming the
-// address and the instruction.
+// does: it removes exactly its own arguments (i386) or leaves the stack as it
+// found it, keeps the registers the caller owns, calls the system with the
+// stack aligned (x64), runs no code but its own and the nine imports, and
+// writes only its own data sections and the stack. A breach is a test
+// failure naming the address and the instruction.
 #pragma once
+
+#include "platform/win32.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -18,7 +23,7 @@ namespace Emulator {
 // The exports, in ordinal order (ordinal = index + 1).
 struct ExportInfo {
     const char* name;
-    int arguments; // 32-bit arguments the export removes from the stack
+    int arguments; // 32-bit arguments the export takes
 };
 constexpr int ExportCount = 11;
 constexpr ExportInfo Exports[ExportCount] = {
@@ -29,15 +34,17 @@ constexpr ExportInfo Exports[ExportCount] = {
 };
 
 // Maps the DLL at base (0: the base it asks for, relocating only if that
-// cannot be had) and binds its imports. False with a one-line reason in
-// error() when the file is not a PE32 i386 DLL, imports anything but the nine
-// functions, or lacks an export.
-bool load(const char* path, uint32_t base = 0);
+// cannot be had) and binds its imports; the file's machine picks the mode.
+// False with a one-line reason in error() when the file is not a PE32 i386
+// or PE32+ x86-64 DLL, imports anything but the nine functions, or lacks an
+// export.
+bool load(const char* path, uint64_t base = 0);
 void unload();
 const char* error();
-// Where the image lies, and whether the loader had to move it.
-uint32_t imageBase();
+// Where the image lies, whether the loader had to move it, and its width.
+uint64_t imageBase();
 bool relocated();
+int bits();
 
 // Calls export index (0-based) with these arguments and returns its result.
 // A breach of the rules above ends the call; breach() then says what it was
@@ -55,6 +62,16 @@ const char* breach();
 // (tests/emulator/exports.cpp): defined by each program.
 void reportBreach(const char* breach);
 
+// Where the DLL's three device imports go: the simulated platform's device
+// (the default, and after null), or another device with the same functions,
+// such as the emulated kernel's I/O manager.
+struct DeviceFunctions {
+    CreateFileAFunction* createFile;
+    DeviceIoControlFunction* control;
+    CloseHandleFunction* close;
+};
+void bindDevice(const DeviceFunctions* device);
+
 // Counting instructions executed inside the DLL (not those of the import
 // stubs), for the benchmarks. Counting slows the emulator down.
 void countInstructions(bool on);
@@ -62,10 +79,10 @@ uint64_t instructions();
 
 // For the loader's own tests: the address of an export, and a way to change
 // the image's bytes as a faulty DLL would have them (load() again restores).
-uint32_t exportAddress(int index);
+uint64_t exportAddress(int index);
 // The import address table's slot of one of the nine functions, or 0.
-uint32_t importSlot(const char* name);
-bool readGuest(uint32_t address, void* into, size_t size);
-bool patch(uint32_t address, const uint8_t* bytes, size_t size);
+uint64_t importSlot(const char* name);
+bool readGuest(uint64_t address, void* into, size_t size);
+bool patch(uint64_t address, const uint8_t* bytes, size_t size);
 
 } // namespace Emulator
