@@ -1,0 +1,318 @@
+// The I/O manager's side of the device, as Windows does it: an opening
+// resolves through the driver's link and sends IRP_MJ_CREATE; a request sends
+// IRP_MJ_DEVICE_CONTROL with its buffers placed as the control code's
+// transfer method says; a close sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE.
+// Every request is checked against the rules of completion (see kernel.h).
+#include "emulator/kernel_internal.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+namespace Kernel {
+namespace {
+
+constexpr uint32_t FirstHandle = 0x100;
+constexpr uint64_t SystemBufferOffset = 0x1000;
+constexpr uint64_t MdlOffset = 0x2000;
+constexpr uint64_t UserOutput = UserPage + 0x800;
+constexpr uint32_t MethodBuffered = 0, MethodNeither = 3;
+constexpr uint32_t FileReadAccess = 1, FileWriteAccess = 2; // a control code's access bits
+constexpr uint8_t UserMode = 1;
+constexpr char DosDevices[] = "\\DosDevices\\";
+constexpr char DosDevicesShort[] = "\\??\\";
+
+bool failed(uint32_t status)
+{
+    return status >= 0xC0000000u;
+}
+
+// A name in the DOS devices' folder, without the folder; null for any other.
+const char* dosName(const char* name)
+{
+    if (strncasecmp(name, DosDevices, sizeof DosDevices - 1) == 0) {
+        return name + sizeof DosDevices - 1;
+    }
+    if (std::strncmp(name, DosDevicesShort, sizeof DosDevicesShort - 1) == 0) {
+        return name + sizeof DosDevicesShort - 1;
+    }
+    return nullptr;
+}
+
+// The device a program's name reaches: "\\.\NAME" through the link
+// \DosDevices\NAME; -1 when none.
+int resolve(const char* name)
+{
+    if (name == nullptr || std::strncmp(name, "\\\\.\\", 4) != 0) {
+        return -1;
+    }
+    for (const Link& link : state.links) {
+        const char* linked = link.used ? dosName(link.name) : nullptr;
+        if (linked != nullptr && strcasecmp(linked, name + 4) == 0) {
+            for (int i = 0; i < MaxDevices; ++i) {
+                if (state.devices[i].used && strcasecmp(state.devices[i].name, link.target) == 0) {
+                    return i;
+                }
+            }
+        }
+    }
+    return -1;
+}
+
+File* file(uint32_t handle)
+{
+    const uint32_t slot = (handle - FirstHandle) / 4;
+    if (handle < FirstHandle || (handle - FirstHandle) % 4 != 0 || slot >= MaxFiles || !state.files[slot].open) {
+        return nullptr;
+    }
+    return &state.files[slot];
+}
+
+struct Transfer {
+    uint32_t code = 0, inLength = 0, outLength = 0;
+    uint64_t systemBuffer = 0;
+    uint32_t systemBufferLength = 0;
+    uint64_t mdl = 0, type3Input = 0, userBuffer = 0;
+};
+
+// Sends one request to the driver: the IRP with one stack location right
+// after it, as the I/O manager builds it for a driver of one device.
+uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
+{
+    const uint64_t routine = dispatchRoutine(major);
+    if (routine == 0) {
+        return StatusInvalidDeviceRequest; // the system's own routine for what a driver does not serve
+    }
+    if (breached()) {
+        return StatusDriverBroke;
+    }
+    const Layout& l = state.layout;
+    const uint64_t irp = irpArea(), stack = irp + l.IrpSize;
+    static const uint8_t zeros[0x200] = {};
+    Emulator::writeGuest(state.machine, irp, zeros, l.IrpSize + l.StackLocationSize);
+    state.request = Request{++state.requestCount, major,  transfer.code, transfer.outLength, false, 0, 0,
+                            transfer.systemBuffer,  transfer.systemBufferLength};
+    write16(irp, 6); // IO_TYPE_IRP
+    write16(irp + 2, static_cast<uint16_t>(l.IrpSize + l.StackLocationSize));
+    writePointer(irp + l.IrpMdlAddress, transfer.mdl);
+    writePointer(irp + l.IrpSystemBuffer, transfer.systemBuffer);
+    Emulator::writeGuest(state.machine, irp + l.IrpRequestorMode, &UserMode, 1);
+    const uint8_t one = 1;
+    Emulator::writeGuest(state.machine, irp + l.IrpStackCount, &one, 1);
+    Emulator::writeGuest(state.machine, irp + l.IrpCurrentLocation, &one, 1);
+    writePointer(irp + l.IrpUserBuffer, transfer.userBuffer);
+    writePointer(irp + l.IrpCurrentStackLocation, stack);
+    const uint8_t majorByte = static_cast<uint8_t>(major);
+    Emulator::writeGuest(state.machine, stack + l.StackMajorFunction, &majorByte, 1);
+    if (major == MajorDeviceControl) {
+        write32(stack + l.StackOutputLength, transfer.outLength);
+        write32(stack + l.StackInputLength, transfer.inLength);
+        write32(stack + l.StackControlCode, transfer.code);
+        writePointer(stack + l.StackType3Input, transfer.type3Input);
+    }
+    const uint64_t device = state.devices[opened.device].address;
+    writePointer(stack + l.StackDeviceObject, device);
+    writePointer(stack + l.StackFileObject, opened.object);
+
+    const uint64_t arguments[2] = {device, irp};
+    uint64_t result = 0;
+    if (runDriver(Phase::Dispatch, routine, arguments, 2, "the dispatch routine", &result)) {
+        const uint32_t returned = static_cast<uint32_t>(result);
+        if (!state.request.completed) {
+            breach("the dispatch routine returned 0x%08x without completing the request", returned);
+        } else if (returned != state.request.status) {
+            breach("the dispatch routine returned 0x%08x but completed the request with 0x%08x", returned,
+                   state.request.status);
+        }
+    }
+    state.phase = Phase::Idle;
+    return breached() ? StatusDriverBroke : state.request.status;
+}
+
+uint32_t errorOf(uint32_t status)
+{
+    struct Mapping {
+        uint32_t status, error;
+    };
+    constexpr Mapping Mappings[] = {
+        {StatusInvalidDeviceRequest, ERROR_INVALID_FUNCTION}, {StatusInvalidParameter, ERROR_INVALID_PARAMETER},
+        {StatusObjectNameNotFound, ERROR_FILE_NOT_FOUND},     {StatusAccessDenied, ERROR_ACCESS_DENIED},
+        {StatusInvalidHandle, ERROR_INVALID_HANDLE},          {StatusAccessViolation, 998},  // ERROR_NOACCESS
+        {StatusInsufficientResources, 1450},                  {StatusBufferOverflow, 234},   // ERROR_MORE_DATA
+    };
+    for (const Mapping& mapping : Mappings) {
+        if (mapping.status == status) {
+            return mapping.error;
+        }
+    }
+    return ERROR_GEN_FAILURE;
+}
+
+} // namespace
+
+uint32_t open(const char* name, uint32_t access, uint32_t* status)
+{
+    const int device = state.running ? resolve(name) : -1;
+    if (device < 0) {
+        *status = StatusObjectNameNotFound;
+        return 0;
+    }
+    int slot = -1;
+    for (int i = MaxFiles - 1; i >= 0; --i) {
+        if (state.files[i].open && state.files[i].device == device && state.devices[device].exclusive) {
+            *status = StatusAccessDenied; // a device created for one opening at a time
+            return 0;
+        }
+        slot = state.files[i].open ? slot : i;
+    }
+    if (slot < 0) {
+        *status = StatusInsufficientResources;
+        return 0;
+    }
+    File& opened = state.files[slot];
+    opened = File{true, state.fileObjects + static_cast<uint64_t>(slot) * state.layout.FileObjectSize, device, access};
+    write16(opened.object, 5); // IO_TYPE_FILE
+    write16(opened.object + 2, static_cast<uint16_t>(state.layout.FileObjectSize));
+    writePointer(opened.object + state.layout.FileDeviceObject, state.devices[device].address);
+    *status = dispatch(MajorCreate, opened, Transfer{});
+    if (failed(*status)) {
+        opened = File{};
+        return 0;
+    }
+    return FirstHandle + 4 * static_cast<uint32_t>(slot);
+}
+
+uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                 uint32_t* information)
+{
+    *information = 0;
+    const File* opened = file(handle);
+    const uint32_t required = (code >> 14) & 3, method = code & 3;
+    uint32_t status = StatusSuccess;
+    if (opened == nullptr) {
+        status = StatusInvalidHandle;
+    } else if (((required & FileReadAccess) != 0 && (opened->access & GENERIC_READ) == 0) ||
+               ((required & FileWriteAccess) != 0 && (opened->access & GENERIC_WRITE) == 0)) {
+        status = StatusAccessDenied;
+    } else if ((inLength != 0 && in == nullptr) || (outLength != 0 && out == nullptr)) {
+        status = StatusAccessViolation; // the probe of the caller's buffers
+    } else if (inLength > MaxTransfer || outLength > MaxTransfer) {
+        status = StatusInsufficientResources;
+    }
+    const uint8_t* input = static_cast<const uint8_t*>(in);
+    if (status == StatusSuccess) {
+        Transfer transfer;
+        transfer.code = code;
+        transfer.inLength = inLength;
+        transfer.outLength = outLength;
+        transfer.userBuffer = UserOutput;
+        const uint64_t area = irpArea() + SystemBufferOffset;
+        static uint8_t zeros[MaxTransfer];
+        if (method == MethodNeither) {
+            Emulator::writeGuest(state.machine, UserPage, input, inLength);
+            transfer.type3Input = UserPage;
+        } else {
+            // Buffered: one system buffer for both ways. Direct: the input
+            // in the system buffer, the output described, not copied.
+            const uint32_t length = method == MethodBuffered && outLength > inLength ? outLength : inLength;
+            if (length > 0) {
+                Emulator::writeGuest(state.machine, area, zeros, length);
+                Emulator::writeGuest(state.machine, area, input, inLength);
+                transfer.systemBuffer = area;
+                transfer.systemBufferLength = length;
+            }
+            if (method != MethodBuffered && outLength > 0) {
+                const Layout& l = state.layout;
+                transfer.mdl = irpArea() + MdlOffset;
+                Emulator::writeGuest(state.machine, transfer.mdl, zeros, l.MdlStructSize + 8);
+                write16(transfer.mdl + l.MdlSize, static_cast<uint16_t>(l.MdlStructSize + pointerSize()));
+                writePointer(transfer.mdl + l.MdlStartVa, UserOutput & ~uint64_t{0xFFF});
+                write32(transfer.mdl + l.MdlByteCount, outLength);
+                write32(transfer.mdl + l.MdlByteOffset, static_cast<uint32_t>(UserOutput & 0xFFF));
+            }
+        }
+        status = dispatch(MajorDeviceControl, *opened, transfer);
+        *information = static_cast<uint32_t>(state.request.information);
+        if (method == MethodBuffered && !failed(status) && *information > 0) {
+            Emulator::readGuest(state.machine, area, out, *information < outLength ? *information : outLength);
+        }
+    }
+    if (code == 0 || code == 1) {
+        const uint32_t offset = inLength >= 4 ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16) |
+                                                    static_cast<uint32_t>(input[3]) << 24
+                                              : 0;
+        appendToken(state.requests, code == 0 ? 'r' : 'w', offset, code == 1 && inLength >= 5 ? input[4] : 0,
+                    status != StatusSuccess);
+    }
+    return status;
+}
+
+uint32_t close(uint32_t handle)
+{
+    File* opened = file(handle);
+    if (opened == nullptr) {
+        return StatusInvalidHandle;
+    }
+    // A close cannot fail for the program: what the driver answers does not
+    // matter, only that both requests reach it.
+    dispatch(MajorCleanup, *opened, Transfer{});
+    dispatch(MajorClose, *opened, Transfer{});
+    *opened = File{};
+    return StatusSuccess;
+}
+
+int openFiles()
+{
+    int count = 0;
+    for (const File& opened : state.files) {
+        count += opened.open ? 1 : 0;
+    }
+    return count;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    uint32_t status = 0;
+    const uint32_t handle = open(name, access, &status);
+    if (handle == 0) {
+        state.lastError = errorOf(status);
+        return INVALID_HANDLE_VALUE;
+    }
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWORD outLength,
+                            LPDWORD returned, LPOVERLAPPED overlapped)
+{
+    if (returned == nullptr && overlapped == nullptr) {
+        state.lastError = ERROR_INVALID_PARAMETER; // a synchronous request must have somewhere to count
+        return FALSE;
+    }
+    uint32_t information = 0;
+    const uint32_t status = control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)), code, in, inLength, out,
+                                    outLength, &information);
+    if (returned != nullptr) {
+        *returned = information;
+    }
+    if (status != StatusSuccess) {
+        state.lastError = errorOf(status);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    if (close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle))) != StatusSuccess) {
+        state.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+uint32_t lastError()
+{
+    return state.lastError;
+}
+
+} // namespace Kernel

@@ -1,0 +1,133 @@
+// A small emulated Windows kernel that runs ZQ4810.sys, i386 or x64, on its
+// own machine code: the image mapped and relocated at a kernel address, its
+// imports bound to this kernel (and nothing else), DriverEntry called with a
+// driver object and the service's registry path, and the I/O manager's side
+// of opening the device, sending it requests and closing it, as Windows does
+// it. The registry the driver reads is the simulated platform's, the very
+// store the DLL's registration wrote; the clock is this machine's; DbgPrint
+// goes to the log. The board sits at the ports from the registered base
+// address on: the board model, with encoders that turn with the clock.
+//
+// The kernel holds the driver to the rules a driver verifier checks, on every
+// request and at unload; the first breach stops the driver's code and is kept
+// in breach(), naming the request and the instruction.
+#pragma once
+
+#include "model/board_model.h"
+#include "platform/win32.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace Kernel {
+
+// NT status values the kernel and the driver use.
+constexpr uint32_t StatusSuccess = 0;
+constexpr uint32_t StatusPending = 0x103;
+constexpr uint32_t StatusBufferOverflow = 0x80000005;
+constexpr uint32_t StatusUnsuccessful = 0xC0000001;
+constexpr uint32_t StatusInvalidHandle = 0xC0000008;
+constexpr uint32_t StatusInvalidParameter = 0xC000000D;
+constexpr uint32_t StatusInvalidDeviceRequest = 0xC0000010;
+constexpr uint32_t StatusAccessDenied = 0xC0000022;
+constexpr uint32_t StatusBufferTooSmall = 0xC0000023;
+constexpr uint32_t StatusObjectNameNotFound = 0xC0000034;
+constexpr uint32_t StatusObjectNameCollision = 0xC0000035;
+constexpr uint32_t StatusInsufficientResources = 0xC000009A;
+constexpr uint32_t StatusAccessViolation = 0xC0000005;
+constexpr uint32_t StatusDeviceConfigurationError = 0xC0000182;
+constexpr uint32_t StatusDriverBroke = 0xC00000E5; // STATUS_INTERNAL_ERROR: the driver broke a rule
+
+// Where the driver's service lies, for the registry and DriverEntry.
+constexpr const char ServicePath[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+
+// ---- The driver's life -----------------------------------------------------
+
+// Drops everything (the driver, its objects, the board's state and the log)
+// and maps the driver file with its imports bound; the file's machine picks
+// the mode. False with a one-line reason in error() when it is not an i386 or
+// x64 kernel driver or imports anything this kernel does not have.
+bool load(const char* path);
+const char* error();
+int bits();
+// Calls DriverEntry and gives its status (0 after a breach: see breach()).
+// A driver that does not start is gone again, as Windows unloads it.
+uint32_t start();
+// The system start: load and start the driver when its service is
+// registered. True when the driver runs.
+bool boot(const char* path);
+// Stopping the service: DriverUnload, then the driver is gone. False when the
+// driver cannot be stopped (not running, files still open, no unload
+// routine, a breach).
+bool stop();
+bool running();
+
+// The first breach of a rule since load(), or "".
+const char* breach();
+// What the driver printed, one line each.
+const char* log();
+
+// ---- The device as programs see it ------------------------------------------
+
+// Opening a name as CreateFileA does ("\\.\ZQ4810Dev" reaches the device
+// through the driver's link): a handle, or 0 with the status in *status.
+uint32_t open(const char* name, uint32_t access, uint32_t* status);
+// A device request as DeviceIoControl sends it; its status, with the byte
+// count the driver gave in *information and, where the transfer method
+// copies it, the output in out.
+uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                 uint32_t* information);
+uint32_t close(uint32_t handle);
+int openFiles();
+
+// The same three with the Win32 functions' types and results, for the
+// emulated DLL's imports (Emulator::bindDevice).
+CreateFileAFunction CreateFileA;
+DeviceIoControlFunction DeviceIoControl;
+CloseHandleFunction CloseHandle;
+// The Win32 error of the last of them that failed.
+uint32_t lastError();
+
+// Every device-control request with the control codes 0 (read) and 1
+// (write) since the last clearTraces(), as the simulated platform's trace
+// writes them: "w5=10 r4"; a request that did not succeed ends in '!'.
+const char* requestTrace();
+// Every port access the driver made, at its offset from the board's base:
+// "w5=10 r4". A board variant that does what it is asked makes the same line
+// as the requests; a simulated one makes none.
+const char* portTrace();
+void clearTraces();
+
+// ---- The machine around the driver -----------------------------------------
+
+// The board behind the ports, and its encoders: axis n turns at
+// cyclesPerSecond[n] with the clock (negative backwards).
+BoardModel::Board& board();
+void turnEncoders(const int cyclesPerSecond[BoardModel::AxisCount]);
+// The clock, which runs only when told: KeQueryPerformanceCounter counts
+// TicksPerSecond a second.
+constexpr uint64_t TicksPerSecond = 10000000;
+void advanceClock(uint64_t milliseconds);
+
+// The next call of this kernel function fails with this status, as the real
+// one can (IoCreateDevice, IoCreateSymbolicLink, ZwOpenKey, ZwQueryValueKey).
+void failNext(const char* function, uint32_t status);
+
+// Instructions the driver ran in its own code, for the benchmarks.
+uint64_t instructions();
+
+// ---- For the kernel's own tests: the driver's bytes as a faulty build would
+// have them ---------------------------------------------------------------------
+
+uint64_t imageBase();
+uint64_t entryPoint();
+// The routine the driver set for this major function (0 create, 2 close,
+// 14 device control, 18 cleanup), or its unload routine.
+uint64_t dispatchRoutine(int major);
+uint64_t unloadRoutine();
+// The import address table's slot of a function the driver imports, or 0.
+uint64_t importSlot(const char* function);
+bool readGuest(uint64_t address, void* into, size_t size);
+bool patch(uint64_t address, const uint8_t* bytes, size_t size);
+
+} // namespace Kernel

@@ -1,0 +1,172 @@
+// Inside the emulated kernel: its state, shared by the kernel's functions
+// the driver imports (kernel.cpp) and the I/O manager (io_manager.cpp).
+#pragma once
+
+#include "emulator/image.h"
+#include "emulator/kernel.h"
+#include "emulator/kernel_layout.h"
+#include "model/motion.h"
+
+namespace Kernel {
+
+// The fields of the system's structures at this width.
+struct Layout {
+#define KERNEL_FIELD(name, type, member, i386, x64) uint32_t name;
+#define KERNEL_SIZE_FIELD(name, type, i386, x64) uint32_t name;
+    KERNEL_OFFSETS(KERNEL_FIELD)
+    KERNEL_SIZES(KERNEL_SIZE_FIELD)
+#undef KERNEL_FIELD
+#undef KERNEL_SIZE_FIELD
+};
+
+constexpr int MajorCreate = 0x00;
+constexpr int MajorClose = 0x02;
+constexpr int MajorDeviceControl = 0x0E;
+constexpr int MajorCleanup = 0x12;
+constexpr int MajorCount = 28;
+
+constexpr int MaxDevices = 4;
+constexpr int MaxLinks = 4;
+constexpr int MaxKeys = 8;
+constexpr int MaxFiles = 16;
+constexpr int MaxLocks = 4;
+constexpr int MaxFaults = 4;
+constexpr size_t MaxName = 128;
+constexpr uint32_t MaxTransfer = 0x1000; // what this I/O manager buffers of one request
+
+struct Device {
+    bool used;
+    uint64_t address;
+    char name[MaxName];
+    bool exclusive;
+    uint64_t extension;
+    uint32_t extensionSize;
+};
+
+struct Link {
+    bool used;
+    char name[MaxName];
+    char target[MaxName];
+};
+
+struct Key {
+    bool open;
+    char path[256];
+    uint32_t access;
+};
+
+struct File {
+    bool open;
+    uint64_t object;
+    int device;
+    uint32_t access;
+};
+
+struct HeldLock {
+    uint64_t address;
+    uint8_t irql; // to return to on release
+};
+
+struct Fault {
+    char function[40];
+    uint32_t status;
+};
+
+enum class Phase { Idle, Entry, Dispatch, Unload };
+
+// The request the driver is serving, or served last.
+struct Request {
+    int number;
+    int major;
+    uint32_t code;
+    uint32_t outLength;
+    bool completed;
+    uint32_t status;
+    uint64_t information;
+    uint64_t systemBuffer;
+    uint32_t systemBufferLength;
+};
+
+struct Trace {
+    char text[16384];
+    size_t length;
+};
+
+struct State {
+    Emulator::Machine machine;
+    Emulator::Image image;
+    Layout layout;
+    uint64_t base = 0; // of the kernel's address space
+    bool loaded = false;
+    bool running = false;
+    uint64_t driverObject = 0;
+    uint64_t registryPath = 0;
+    uint64_t poolNext = 0;
+    uint64_t fileObjects = 0; // MaxFiles of them
+    Device devices[MaxDevices] = {};
+    Link links[MaxLinks] = {};
+    Key keys[MaxKeys] = {};
+    File files[MaxFiles] = {};
+    HeldLock locks[MaxLocks] = {};
+    int lockCount = 0;
+    uint8_t irql = 0;
+    Phase phase = Phase::Idle;
+    Request request = {};
+    int requestCount = 0;
+    uint64_t entryStack = 0;
+    // The registered ports, where the board sits.
+    uint32_t portBase = 0;
+    uint32_t portCount = 0;
+    BoardModel::Board board = {};
+    BoardModel::Motion motion = {};
+    bool turning = false;
+    uint64_t clock = 0;
+    char log[8192] = "";
+    size_t logLength = 0;
+    Trace requests = {};
+    Trace ports = {};
+    Fault faults[MaxFaults] = {};
+    uint64_t instructions = 0;
+    uint32_t lastError = 0;
+    Emulator::Error error;
+};
+
+extern State state;
+
+// The kernel's address space.
+uint64_t stubBase();
+uint64_t stackTop();
+uint64_t irpArea();
+constexpr uint64_t IrpAreaSize = 0x3000;
+// A page at a user-mode address for the buffers of a request that the I/O
+// manager hands over as they are (METHOD_NEITHER).
+constexpr uint64_t UserPage = 0x10000;
+// Space for an object the kernel makes, zeroed; 0 when the pool is full.
+uint64_t allocate(uint32_t size);
+
+// "DriverEntry", "IRP 3 (IRP_MJ_DEVICE_CONTROL, code 0x1)", ...
+const char* context();
+// "ZQ4810.sys+0x1234", or the bare address outside the image.
+const char* where(uint64_t address);
+// A breach in the driver's current context: "context: what".
+void breach(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool breached();
+
+// Runs a routine of the driver in a phase, as the system calls it; false
+// after a breach. *result is the routine's return value. The phase stays
+// for the caller's own checks; the caller ends it.
+bool runDriver(Phase phase, uint64_t routine, const uint64_t* arguments, int count, const char* name,
+               uint64_t* result);
+// After a routine returned: the interrupt level and locks as they must be,
+// every registry key closed.
+void checkLeftClean(const char* routine);
+
+void appendToken(Trace& trace, char kind, uint32_t offset, uint8_t value, bool failed);
+
+uint64_t pointerSize();
+uint64_t readPointer(uint64_t address);
+void writePointer(uint64_t address, uint64_t value);
+void write32(uint64_t address, uint32_t value);
+void write16(uint64_t address, uint16_t value);
+
+} // namespace Kernel
