@@ -238,10 +238,11 @@ uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLeng
         }
     }
     if (code == 0 || code == 1) {
-        const uint32_t offset = inLength >= 4 ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16) |
+        const uint32_t offset = input != nullptr && inLength >= 4 ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16) |
                                                     static_cast<uint32_t>(input[3]) << 24
                                               : 0;
-        appendToken(state.requests, code == 0 ? 'r' : 'w', offset, code == 1 && inLength >= 5 ? input[4] : 0,
+        appendToken(state.requests, code == 0 ? 'r' : 'w', offset,
+                    code == 1 && input != nullptr && inLength >= 5 ? input[4] : 0,
                     status != StatusSuccess);
     }
     return status;

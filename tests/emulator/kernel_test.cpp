@@ -1,0 +1,412 @@
+// The four ZQ4810.sys files (i386 and x64, board and simulated variants) on
+// their own machine code in the emulated kernel: how each starts from the
+// registry, what each does with every kind of request, the whole product with
+// the shipped DLL in front, and that the kernel catches a driver that breaks
+// a rule.
+#include "api/exports.h"
+#include "emulator/kernel.h"
+#include "emulator/loader.h"
+#include "platform/sim/control.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace Emulator {
+
+// A call of the DLL that broke a rule fails the test that made it.
+void reportBreach(const char* breach)
+{
+    ADD_FAILURE() << "the DLL: " << breach;
+}
+
+} // namespace Emulator
+
+namespace {
+
+struct DriverFile {
+    const char* name;
+    const char* path;
+    bool board;
+};
+
+const DriverFile Drivers[] = {
+    {"i386_board", ZQ4810_WIN32_BUILD "/driver/board/ZQ4810.sys", true},
+    {"i386_simulated", ZQ4810_WIN32_BUILD "/driver/simulated/ZQ4810.sys", false},
+    {"x64_board", ZQ4810_WIN64_BUILD "/driver/board/ZQ4810.sys", true},
+    {"x64_simulated", ZQ4810_WIN64_BUILD "/driver/simulated/ZQ4810.sys", false},
+};
+
+const char* const Dll32 = ZQ4810_WIN32_BUILD "/bin/2KZQ4810.dll";
+const char* const Dll64 = ZQ4810_WIN64_BUILD "/bin/2KZQ4810.dll";
+const char* const Device = "\\\\.\\ZQ4810Dev";
+const char* const Parameters = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
+constexpr uint32_t ReadWrite = 0xC0000000u;
+
+bool exists(const char* path)
+{
+    struct stat info;
+    return stat(path, &info) == 0;
+}
+
+std::string nameOf(const testing::TestParamInfo<DriverFile>& info)
+{
+    return info.param.name;
+}
+
+void PrintTo(const DriverFile& file, std::ostream* out)
+{
+    *out << file.path;
+}
+
+void setDword(const char* name, uint32_t value)
+{
+    Sim::registrySetValue(Parameters, name, 4, &value, 4);
+}
+
+// The registration as the DLL writes it, for tests that start the driver
+// without the DLL.
+void registerAt(uint32_t address, uint32_t count = 16)
+{
+    Sim::registryCreateKey(Parameters);
+    setDword("IoPortAddress", address);
+    setDword("IoPortCount", count);
+}
+
+class DriverTest : public testing::TestWithParam<DriverFile> {
+protected:
+    void SetUp() override
+    {
+        if (!exists(GetParam().path)) {
+            GTEST_SKIP() << "not built: " << GetParam().path;
+        }
+        Sim::reset();
+        Sim::echoNotices(false);
+    }
+
+    // The driver loaded and started from what the registry holds now.
+    uint32_t start()
+    {
+        EXPECT_TRUE(Kernel::load(GetParam().path)) << Kernel::error();
+        return Kernel::start();
+    }
+};
+
+// ---- Starting from the registry ---------------------------------------------
+
+struct Value {
+    uint32_t type; // 0: missing
+    uint32_t size;
+    uint32_t bytes;
+};
+constexpr Value Dword(uint32_t value)
+{
+    return {4, 4, value};
+}
+constexpr Value Missing = {0, 0, 0};
+
+struct StartCase {
+    const char* what;
+    bool serviceKey, parametersKey;
+    Value address, count;
+    const char* failing; // a kernel function made to fail once, with injected
+    uint32_t injected;
+    uint32_t status;
+    const char* logged;
+};
+
+using DriverStart = DriverTest;
+
+TEST_P(DriverStart, StartsOnlyOnTheBoardsPortsAsRegistered)
+{
+    const uint32_t configuration = Kernel::StatusDeviceConfigurationError;
+    const uint32_t resources = Kernel::StatusInsufficientResources, collision = Kernel::StatusObjectNameCollision;
+    const StartCase cases[] = {
+        {"no service key", false, false, Missing, Missing, nullptr, 0, Kernel::StatusObjectNameNotFound,
+         "cannot open the service key (0xC0000034)"},
+        {"no Parameters key", true, false, Missing, Missing, nullptr, 0, configuration, "no Parameters key"},
+        {"no IoPortAddress", true, true, Missing, Dword(16), nullptr, 0, configuration, "missing or not a DWORD"},
+        {"IoPortCount a string", true, true, Dword(0x300), {1, 4, 0x3631}, nullptr, 0, configuration, "not a DWORD"},
+        {"IoPortAddress two bytes long", true, true, {4, 2, 0x300}, Dword(16), nullptr, 0, configuration, "not a DWORD"},
+        {"17 ports, more than the board has", true, true, Dword(0x300), Dword(17), nullptr, 0, configuration,
+         "17 ports at 0x300 are not the board's 16 ports"},
+        {"no ports", true, true, Dword(0x300), Dword(0), nullptr, 0, configuration, "0 ports at 0x300"},
+        {"a block that passes the top of the I/O space", true, true, Dword(0xFFF1), Dword(16), nullptr, 0, configuration,
+         "16 ports at 0xFFF1"},
+        {"an address beyond the I/O space", true, true, Dword(0x10000), Dword(1), nullptr, 0, configuration,
+         "1 ports at 0x10000"},
+        {"the values cannot be read", true, true, Dword(0x300), Dword(16), "ZwQueryValueKey", resources,
+         configuration, "missing or not a DWORD"},
+        {"IoCreateDevice fails", true, true, Dword(0x300), Dword(16), "IoCreateDevice", resources,
+         resources, "cannot create the device (0xC000009A)"},
+        {"IoCreateSymbolicLink fails", true, true, Dword(0x300), Dword(16), "IoCreateSymbolicLink",
+         collision, collision, "cannot create the device's link (0xC0000035)"},
+        {"at 0x300", true, true, Dword(0x300), Dword(16), nullptr, 0, 0, "board at port 0x300, 16 ports"},
+        {"at 0x305, not a multiple of 16", true, true, Dword(0x305), Dword(16), nullptr, 0, 0, "board at port 0x305"},
+        {"ending at the top of the I/O space", true, true, Dword(0xFFF0), Dword(16), nullptr, 0, 0, "at port 0xFFF0"},
+    };
+    for (const StartCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sim::reset();
+        if (c.serviceKey) {
+            Sim::registryCreateKey("SYSTEM\\CurrentControlSet\\Services\\ZQ4810");
+        }
+        if (c.parametersKey) {
+            Sim::registryCreateKey(Parameters);
+        }
+        for (const auto& value : {std::make_pair("IoPortAddress", c.address), std::make_pair("IoPortCount", c.count)}) {
+            if (value.second.type != 0) {
+                Sim::registrySetValue(Parameters, value.first, value.second.type, &value.second.bytes,
+                                      value.second.size);
+            }
+        }
+        ASSERT_TRUE(Kernel::load(GetParam().path)) << Kernel::error();
+        if (c.failing != nullptr) {
+            Kernel::failNext(c.failing, c.injected);
+        }
+        EXPECT_EQ(Kernel::start(), c.status);
+        EXPECT_STREQ(Kernel::breach(), "");
+        EXPECT_NE(std::string(Kernel::log()).find(c.logged), std::string::npos) << Kernel::log();
+        EXPECT_EQ(Kernel::running(), c.status == 0);
+        uint32_t status = 0;
+        const uint32_t first = Kernel::open(Device, ReadWrite, &status);
+        if (c.status != 0) {
+            EXPECT_EQ(first, 0u); // the driver left no device behind
+            EXPECT_EQ(status, Kernel::StatusObjectNameNotFound);
+            continue;
+        }
+        // The library holds two openings at once; one byte through mode port
+        // 9 and back, at the registered base plus 9.
+        const uint32_t second = Kernel::open(Device, ReadWrite, &status);
+        ASSERT_NE(first, 0u);
+        ASSERT_NE(second, 0u);
+        const uint8_t write[5] = {9, 0, 0, 0, 0x5A}, read[4] = {9, 0, 0, 0};
+        uint8_t byte = 0;
+        uint32_t information = 99;
+        EXPECT_EQ(Kernel::control(second, 1, write, 5, nullptr, 0, &information), 0u);
+        EXPECT_EQ(Kernel::control(first, 0, read, 4, &byte, 1, &information), 0u);
+        EXPECT_EQ(byte, 0x5A);
+        EXPECT_STREQ(Kernel::portTrace(), GetParam().board ? "w9=5A r9" : "");
+        EXPECT_EQ(Kernel::close(first), 0u);
+        EXPECT_EQ(Kernel::close(second), 0u);
+        EXPECT_TRUE(Kernel::stop()) << Kernel::breach();
+        EXPECT_NE(std::string(Kernel::log()).find("ZQ4810: unloaded"), std::string::npos);
+    }
+}
+
+// ---- Every kind of request -----------------------------------------------------
+
+struct RequestCase {
+    const char* what;
+    uint32_t code;
+    uint32_t inLength;
+    uint32_t offset;
+    uint32_t outLength;
+    uint32_t status;
+    uint32_t information;
+    const char* ports; // what the board variant puts on the bus
+    bool noInput = false; // a length without a buffer
+};
+
+using DriverRequests = DriverTest;
+
+TEST_P(DriverRequests, AnswerEachRequestAsTheReadmeSaysAndTouchOnlyWhatIsAsked)
+{
+    const uint32_t unknown = Kernel::StatusInvalidDeviceRequest, refused = Kernel::StatusInvalidParameter;
+    const RequestCase cases[] = {
+        {"control code 2", 2, 4, 0, 1, unknown, 0, ""},
+        {"control code 3, neither buffered nor direct", 3, 4, 0, 1, unknown, 0, ""},
+        {"a control code of the device type's own", 0x222000, 4, 0, 1, unknown, 0, ""},
+        {"a read with a 3-byte input", 0, 3, 0, 1, refused, 0, ""},
+        {"a read with a 5-byte input", 0, 5, 0, 1, refused, 0, ""},
+        {"a read with no output", 0, 4, 0, 0, refused, 0, ""},
+        {"a read with no buffer at all", 0, 0, 0, 0, refused, 0, ""},
+        {"a write with a 4-byte input", 1, 4, 0, 0, refused, 0, ""},
+        {"a write with a 6-byte input", 1, 6, 0, 0, refused, 0, ""},
+        {"a write with no buffer at all", 1, 0, 0, 0, refused, 0, ""},
+        {"a read at offset 16, the port count", 0, 4, 16, 1, refused, 0, ""},
+        {"a write at offset 0xFFFFFFFF", 1, 5, 0xFFFFFFFF, 0, refused, 0, ""},
+        {"an input length without an input buffer", 0, 4, 0, 1, Kernel::StatusAccessViolation, 0, "", true},
+        {"a read at offset 15, the last port", 0, 4, 15, 1, 0, 1, "r15"},
+        {"a read with a 4-byte output", 0, 4, 9, 4, 0, 1, "r9"},
+        {"a write with a 1-byte output, described and not copied", 1, 5, 9, 1, 0, 0, "w9=47"},
+    };
+    registerAt(0x300);
+    ASSERT_EQ(start(), 0u) << Kernel::breach() << Kernel::log();
+    uint32_t status = 0;
+    const uint32_t handle = Kernel::open(Device, ReadWrite, &status);
+    ASSERT_NE(handle, 0u);
+    for (const RequestCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Kernel::clearTraces();
+        const uint8_t input[8] = {static_cast<uint8_t>(c.offset), static_cast<uint8_t>(c.offset >> 8),
+                                  static_cast<uint8_t>(c.offset >> 16), static_cast<uint8_t>(c.offset >> 24), 0x47};
+        uint8_t output[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        uint32_t information = 99;
+        EXPECT_EQ(Kernel::control(handle, c.code, c.noInput ? nullptr : input, c.inLength, output, c.outLength,
+                                  &information),
+                  c.status);
+        EXPECT_EQ(information, c.information);
+        EXPECT_STREQ(Kernel::portTrace(), GetParam().board ? c.ports : "");
+        EXPECT_EQ(output[1], 0xEE); // one byte at most comes back
+        EXPECT_STREQ(Kernel::breach(), "");
+    }
+    EXPECT_EQ(Kernel::close(handle), 0u);
+    EXPECT_EQ(Kernel::close(handle), Kernel::StatusInvalidHandle);
+    EXPECT_TRUE(Kernel::stop()) << Kernel::breach();
+}
+
+// ---- The whole product ---------------------------------------------------------
+
+// The self-test pattern every board start leaves in each counter, as
+// READPOSITION gives it: sign-extended from 24 bits.
+constexpr int Pattern = 0xDA5712 - 0x1000000;
+
+const Emulator::DeviceFunctions KernelDevice = {Kernel::CreateFileA, Kernel::DeviceIoControl, Kernel::CloseHandle};
+
+// A port read or write of the test's own, beside the library's openings.
+int port(uint32_t handle, uint32_t offset)
+{
+    const uint8_t input[4] = {static_cast<uint8_t>(offset), 0, 0, 0};
+    uint8_t byte = 0;
+    uint32_t information = 0;
+    return Kernel::control(handle, 0, input, 4, &byte, 1, &information) == 0 && information == 1 ? byte : -1;
+}
+
+uint32_t setPort(uint32_t handle, uint32_t offset, uint8_t value)
+{
+    const uint8_t input[5] = {static_cast<uint8_t>(offset), 0, 0, 0, value};
+    uint32_t information = 0;
+    return Kernel::control(handle, 1, input, 5, nullptr, 0, &information);
+}
+
+int wrapped(int count)
+{
+    return static_cast<int>(static_cast<uint32_t>(count) << 8) >> 8;
+}
+
+struct Product {
+    const DriverFile* driver;
+    const char* dll;
+    const char* name;
+};
+
+const Product Products[] = {
+    {&Drivers[0], Dll32, "i386_board"},
+    {&Drivers[1], Dll32, "i386_simulated"},
+    {&Drivers[2], Dll32, "x64_board_wow64"},
+    {&Drivers[3], Dll32, "x64_simulated_wow64"},
+    {&Drivers[2], Dll64, "x64_board_dll64"},
+    {&Drivers[3], Dll64, "x64_simulated_dll64"},
+};
+
+void PrintTo(const Product& product, std::ostream* out)
+{
+    *out << product.dll << " with " << product.driver->path;
+}
+
+class WholeProduct : public testing::TestWithParam<Product> {
+protected:
+    void SetUp() override
+    {
+        for (const char* file : {GetParam().driver->path, GetParam().dll}) {
+            if (!exists(file)) {
+                GTEST_SKIP() << "not built: " << file;
+            }
+        }
+        Sim::reset();
+        Sim::echoNotices(false);
+        ASSERT_TRUE(Emulator::load(GetParam().dll)) << Emulator::error();
+        Emulator::bindDevice(&KernelDevice);
+    }
+    void TearDown() override
+    {
+        Emulator::bindDevice(nullptr);
+        Emulator::unload();
+    }
+};
+
+// Registration through the DLL; the restart starts the driver from what it
+// wrote; the board started, read with the encoders turning, reset, preset,
+// multiplier and modes, closed; the driver stopped; the registration removed;
+// after the next restart no device. The board variant's own port
+// instructions (or the HAL's functions) drive the board model: each request
+// becomes exactly its port access.
+TEST_P(WholeProduct, RunsFromRegistrationToRemoval)
+{
+    const DriverFile& driver = *GetParam().driver;
+    EXPECT_EQ(AZQ4810CHECKIFDRIVER(), 1);
+    EXPECT_EQ(AZQ4810SETBASEADDRESS(0x300), 0);
+    // The simulated variant's encoders turn when the registration asks it
+    // to, axis n at n+1 times the rate, the odd ones backwards; the board's
+    // real encoders turn alike.
+    setDword("SimulatedCyclesPerSecond", 10);
+    const int rates[4] = {10, -20, 30, -40};
+    Sim::restartMachine();
+    ASSERT_TRUE(Kernel::boot(driver.path)) << Kernel::breach() << Kernel::log();
+    Kernel::turnEncoders(rates);
+
+    EXPECT_EQ(AZQ4810INITIALIZE(), 0);
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_EQ(AZQ4810READPOSITION(axis), Pattern) << "axis " << axis;
+    }
+    // A second later, at the four counts a cycle the board start sets.
+    Kernel::advanceClock(1000);
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_EQ(AZQ4810READPOSITION(axis), wrapped(Pattern + 4 * rates[axis])) << "axis " << axis;
+    }
+    EXPECT_EQ(AZQ4810RESETCOUNTER(1), 0);
+    EXPECT_EQ(AZQ4810READPOSITION(1), 0);
+
+    uint32_t status = 0;
+    const uint32_t own = Kernel::open(Device, ReadWrite, &status);
+    ASSERT_NE(own, 0u);
+    // A preset reaches the counter on the load command, which no export sends.
+    EXPECT_EQ(AZQ4810PRWRITE(2, 0x12345678), 0);
+    EXPECT_EQ(setPort(own, 5, 0x08), 0u);
+    EXPECT_EQ(AZQ4810READPOSITION(2), 0x345678);
+    EXPECT_EQ(AZQ4810SETMULTIPLIER(2), 0);
+    const int before = AZQ4810READPOSITION(0);
+    Kernel::advanceClock(1000);
+    EXPECT_EQ(AZQ4810READPOSITION(0), before + 2 * rates[0]);
+    EXPECT_EQ(AZQ4810CHANGEMODE(1, 3), 0);
+    EXPECT_EQ(port(own, 8), 0x30);
+    EXPECT_EQ(AZQ4810CHANGEMODE(0, 5), 0);
+    EXPECT_EQ(port(own, 8), 0x35);
+    EXPECT_EQ(AZQ4810CHANGEMODE(4, 2), 0);
+    EXPECT_EQ(port(own, 8), 0x22);
+    EXPECT_EQ(port(own, 9), 0x22);
+    EXPECT_EQ(Kernel::close(own), 0u);
+    EXPECT_EQ(AZQ4810CLOSE(), 0);
+
+    EXPECT_EQ(std::string(Kernel::portTrace()), driver.board ? Kernel::requestTrace() : "");
+    EXPECT_EQ(std::string(Kernel::requestTrace()).find('!'), std::string::npos) << Kernel::requestTrace();
+    ASSERT_EQ(Sim::noticeCount(), 1); // the first setup's question, and nothing failed
+    EXPECT_STREQ(Sim::notice(0).caption, "First time setup.");
+    EXPECT_EQ(Sim::openCallCount(), 0); // nothing reached the simulator's own device
+    EXPECT_TRUE(Kernel::stop()) << Kernel::breach();
+    EXPECT_NE(std::string(Kernel::log()).find("ZQ4810: unloaded"), std::string::npos) << Kernel::log();
+
+    EXPECT_EQ(AZQ4810DELETEALL(), 0);
+    Sim::restartMachine();
+    EXPECT_FALSE(Kernel::boot(driver.path));
+    EXPECT_EQ(AZQ4810INITIALIZE(), 255);
+    EXPECT_STREQ(Kernel::breach(), "");
+}
+
+std::string productName(const testing::TestParamInfo<Product>& product)
+{
+    return product.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, WholeProduct, testing::ValuesIn(Products), productName);
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverStart, testing::ValuesIn(Drivers), nameOf);
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverRequests, testing::ValuesIn(Drivers), nameOf);
+
+} // namespace
