@@ -120,6 +120,14 @@ const char* instructionText()
     return where(Emulator::instructionPointer(cpu()));
 }
 
+// Inside a kernel function: the driver's call of it.
+const char* callText()
+{
+    static char text[96];
+    std::snprintf(text, sizeof text, "the call returning to %s", where(Emulator::callerAddress(cpu())));
+    return text;
+}
+
 // An output pointer the driver gives the kernel must point where it may write.
 bool output(const char* function, uint64_t address, uint64_t size)
 {
@@ -586,23 +594,23 @@ uint64_t queryPerformanceCounter(const uint64_t* a)
 
 // Every port access of the driver's, from the HAL's functions or its own
 // instructions.
-uint8_t portAccess(bool write, uint64_t port, int size, uint8_t value, uint64_t instruction)
+// by: "the instruction at ..." or "the call returning to ...".
+uint8_t portAccess(bool write, uint64_t port, int size, uint8_t value, const char* by)
 {
     const char* what = write ? "written" : "read";
     if (state.phase != Phase::Dispatch || state.request.major != MajorDeviceControl || state.request.completed) {
-        breach("port 0x%llx %s outside a device-control request, by the instruction at %s",
-               static_cast<unsigned long long>(port), what, where(instruction));
+        breach("port 0x%llx %s outside a device-control request, by %s", static_cast<unsigned long long>(port), what,
+               by);
         return 0xFF;
     }
     if (size != 1) {
-        breach("port 0x%llx %s %d bytes wide by the instruction at %s; the board's ports are one byte each",
-               static_cast<unsigned long long>(port), what, size, where(instruction));
+        breach("port 0x%llx %s %d bytes wide by %s; the board's ports are one byte each",
+               static_cast<unsigned long long>(port), what, size, by);
         return 0xFF;
     }
     if (port < state.portBase || port >= static_cast<uint64_t>(state.portBase) + state.portCount) {
-        breach("port 0x%llx %s by the instruction at %s, outside the registered ports 0x%x to 0x%x",
-               static_cast<unsigned long long>(port), what, where(instruction), state.portBase,
-               state.portBase + state.portCount - 1);
+        breach("port 0x%llx %s by %s, outside the registered ports 0x%x to 0x%x", static_cast<unsigned long long>(port),
+               what, by, state.portBase, state.portBase + state.portCount - 1);
         return 0xFF;
     }
     if (state.turning) {
@@ -624,7 +632,7 @@ uint64_t readPortUchar(const uint64_t* a)
         breach("READ_PORT_UCHAR given 0x%llx, outside the I/O space", static_cast<unsigned long long>(a[0]));
         return 0;
     }
-    return portAccess(false, a[0], 1, 0, Emulator::callerAddress(cpu()));
+    return portAccess(false, a[0], 1, 0, callText());
 }
 
 uint64_t writePortUchar(const uint64_t* a)
@@ -633,7 +641,7 @@ uint64_t writePortUchar(const uint64_t* a)
         breach("WRITE_PORT_UCHAR given 0x%llx, outside the I/O space", static_cast<unsigned long long>(a[0]));
         return 0;
     }
-    portAccess(true, a[0], 1, static_cast<uint8_t>(a[1]), Emulator::callerAddress(cpu()));
+    portAccess(true, a[0], 1, static_cast<uint8_t>(a[1]), callText());
     return 0;
 }
 
@@ -704,7 +712,7 @@ void onWrite(uc_engine*, uc_mem_type, uint64_t address, int size, int64_t, void*
     if (driverMayWrite(address, static_cast<uint64_t>(size))) {
         return;
     }
-    if (inRange(address, 1, irpArea(), IrpAreaSize)) {
+    if (inRange(address, 1, irpArea(), IrpAreaSize) && (state.phase != Phase::Dispatch || state.request.completed)) {
         breach("the request's memory written at 0x%llx after its completion, by the instruction at %s",
                static_cast<unsigned long long>(address), instructionText());
         return;
@@ -739,14 +747,21 @@ void onCode(uc_engine*, uint64_t, uint32_t, void*)
     ++state.instructions;
 }
 
+const char* instructionAt()
+{
+    static char text[96];
+    std::snprintf(text, sizeof text, "the instruction at %s", instructionText());
+    return text;
+}
+
 uint32_t onIn(uc_engine*, uint32_t port, int size, void*)
 {
-    return portAccess(false, port, size, 0, Emulator::instructionPointer(cpu()));
+    return portAccess(false, port, size, 0, instructionAt());
 }
 
 void onOut(uc_engine*, uint32_t port, int size, uint32_t value, void*)
 {
-    portAccess(true, port, size, static_cast<uint8_t>(value), Emulator::instructionPointer(cpu()));
+    portAccess(true, port, size, static_cast<uint8_t>(value), instructionAt());
 }
 
 bool watch()
@@ -1007,22 +1022,31 @@ bool runDriver(Phase phase, uint64_t routine, const uint64_t* arguments, int cou
     }
     *result = Emulator::callGuest(cpu(), routine, arguments, count, name, stackTop(), stubBase(), &state.entryStack);
     if (!breached()) {
-        checkLeftClean(name);
+        checkLeftClean();
+    }
+    // The processor's own rules (the stack, the registers) say what broke
+    // but not in which request.
+    const char* prefix = context();
+    char* text = state.machine.breach;
+    if (breached() && std::strncmp(text, prefix, std::strlen(prefix)) != 0) {
+        char rule[160];
+        std::snprintf(rule, sizeof rule, "%.159s", text);
+        std::snprintf(text, sizeof state.machine.breach, "%.90s: %s", prefix, rule);
     }
     return !breached();
 }
 
-void checkLeftClean(const char* routine)
+void checkLeftClean()
 {
     if (state.lockCount > 0) {
-        breach("%s returned holding the spin lock at 0x%llx", routine,
+        breach("returned holding the spin lock at 0x%llx",
                static_cast<unsigned long long>(state.locks[state.lockCount - 1].address));
     } else if (state.irql != PassiveLevel) {
-        breach("%s returned at IRQL %u, not at PASSIVE_LEVEL", routine, state.irql);
+        breach("returned at IRQL %u, not at PASSIVE_LEVEL", state.irql);
     }
     for (const Key& opened : state.keys) {
         if (opened.open) {
-            breach("%s left the registry key %s open", routine, opened.path);
+            breach("returned with the registry key %s open", opened.path);
             return;
         }
     }

@@ -159,7 +159,7 @@ bool runDriver(Phase phase, uint64_t routine, const uint64_t* arguments, int cou
                uint64_t* result);
 // After a routine returned: the interrupt level and locks as they must be,
 // every registry key closed.
-void checkLeftClean(const char* routine);
+void checkLeftClean();
 
 void appendToken(Trace& trace, char kind, uint32_t offset, uint8_t value, bool failed);
 

@@ -406,6 +406,231 @@ std::string productName(const testing::TestParamInfo<Product>& product)
 
 INSTANTIATE_TEST_SUITE_P(Drivers, WholeProduct, testing::ValuesIn(Products), productName);
 
+// ---- The kernel's rules, each broken by a patched driver ------------------------
+
+// Machine code written into a driver's routine, with calls of its imports
+// through their slots as the compiler makes them ("call [slot]").
+struct Code {
+    uint64_t at;
+    int bits;
+    std::vector<uint8_t> bytes;
+
+    Code& op(std::initializer_list<uint8_t> more)
+    {
+        bytes.insert(bytes.end(), more);
+        return *this;
+    }
+    Code& word(uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        }
+        return *this;
+    }
+    Code& call(const char* function)
+    {
+        const uint64_t slot = Kernel::importSlot(function);
+        EXPECT_NE(slot, 0u) << function;
+        op({0xFF, 0x15});
+        // i386: the slot's address; x64: relative to the next instruction.
+        return word(static_cast<uint32_t>(bits == 32 ? slot : slot - (at + bytes.size() + 4)));
+    }
+};
+
+enum class Routine { Entry, Create, Control, Unload };
+
+struct Fault {
+    const char* what;
+    const DriverFile* driver;
+    Routine routine;
+    void (*write)(Code& code);
+    const char* breach; // what the kernel must say
+};
+
+// i386 dispatch routines: [esp+4] the device, [esp+8] the IRP; x64: rcx, rdx.
+void complete32(Code& c)
+{
+    c.op({0x8B, 0x4C, 0x24, 0x08, 0x31, 0xD2}).call("IofCompleteRequest"); // mov ecx,[esp+8]; xor edx,edx
+}
+void return32(Code& c)
+{
+    c.op({0x31, 0xC0, 0xC2, 0x08, 0x00}); // xor eax,eax; ret 8
+}
+void lock32(Code& c)
+{
+    c.op({0x8D, 0x4C, 0x24, 0xC0}).call("KfAcquireSpinLock"); // lea ecx,[esp-0x40]
+}
+void complete64(Code& c)
+{
+    c.op({0x48, 0x89, 0xD1, 0x31, 0xD2}).call("IofCompleteRequest"); // mov rcx,rdx; xor edx,edx
+}
+
+const Fault Faults[] = {
+    {"DriverEntry leaves a registry key open", &Drivers[0], Routine::Entry,
+     [](Code& c) {
+         // ZwOpenKey(&key, KEY_READ, {24, 0, path, OBJ_CASE_INSENSITIVE}) and no ZwClose.
+         c.op({0x83, 0xEC, 0x20, 0xC7, 0x44, 0x24, 0x04}).word(24).op({0xC7, 0x44, 0x24, 0x08}).word(0);
+         c.op({0x8B, 0x44, 0x24, 0x28, 0x89, 0x44, 0x24, 0x0C, 0xC7, 0x44, 0x24, 0x10}).word(0x40);
+         c.op({0xC7, 0x44, 0x24, 0x14}).word(0).op({0xC7, 0x44, 0x24, 0x18}).word(0);
+         c.op({0x8D, 0x44, 0x24, 0x04, 0x50, 0x68}).word(0x20019).op({0x8D, 0x44, 0x24, 0x08, 0x50}).call("ZwOpenKey");
+         c.op({0x83, 0xC4, 0x20});
+         return32(c);
+     },
+     "DriverEntry: returned with the registry key SYSTEM\\CurrentControlSet\\Services\\ZQ4810 open"},
+    {"completes a request twice", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         complete32(c);
+         complete32(c);
+         return32(c);
+     },
+     "IRP 1 (IRP_MJ_CREATE): completed twice, the second time returning to ZQ4810.sys+"},
+    {"never completes a request", &Drivers[0], Routine::Create, return32,
+     "returned 0x00000000 without completing the request"},
+    {"completes with STATUS_PENDING", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         c.op({0x8B, 0x4C, 0x24, 0x08, 0xC7, 0x41, 0x18}).word(0x103).op({0x31, 0xD2}).call("IofCompleteRequest");
+         c.op({0xB8}).word(0x103).op({0xC2, 0x08, 0x00});
+     },
+     "completed with STATUS_PENDING"},
+    {"returns another status than it completed with", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         complete32(c);
+         c.op({0xB8}).word(0xC0000001).op({0xC2, 0x08, 0x00});
+     },
+     "returned 0xc0000001 but completed the request with 0x00000000"},
+    {"claims more output than there is", &Drivers[1], Routine::Control,
+     [](Code& c) {
+         c.op({0x8B, 0x4C, 0x24, 0x08, 0xC7, 0x41, 0x1C}).word(5).op({0x31, 0xD2}).call("IofCompleteRequest");
+         return32(c);
+     },
+     "IRP 2 (IRP_MJ_DEVICE_CONTROL, code 0x0): completed with Information 5, beyond the output length 1"},
+    {"returns holding its spin lock", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         lock32(c);
+         return32(c);
+     },
+     "returned holding the spin lock"},
+    {"releases a spin lock it does not hold", &Drivers[1], Routine::Create,
+     [](Code& c) { c.op({0x8D, 0x4C, 0x24, 0xC0, 0x31, 0xD2}).call("KfReleaseSpinLock"); },
+     "which it does not hold last"},
+    {"completes a request holding its spin lock", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         lock32(c);
+         complete32(c);
+     },
+     "completed while holding the spin lock"},
+    {"reaches a port while opening", &Drivers[0], Routine::Create,
+     [](Code& c) { c.op({0x68}).word(0x300).call("READ_PORT_UCHAR"); },
+     "port 0x300 read outside a device-control request, by the call returning to ZQ4810.sys+"},
+    {"reaches a port beyond the registered ones", &Drivers[0], Routine::Control,
+     [](Code& c) { c.op({0x68}).word(0x310).call("READ_PORT_UCHAR"); },
+     "outside the registered ports 0x300 to 0x30f"},
+    {"jumps out of its image", &Drivers[0], Routine::Create,
+     [](Code& c) { c.op({0xB8}).word(0x12345678).op({0xFF, 0xE0}); }, "code run at 0x12345678"},
+    {"writes the request's stack location", &Drivers[1], Routine::Control,
+     [](Code& c) { c.op({0x8B, 0x44, 0x24, 0x08, 0x8B, 0x40, 0x60, 0xC7, 0x40, 0x04}).word(0); },
+     "stray write of 4 bytes at 0x80100074 by the instruction at ZQ4810.sys+"},
+    {"touches a request after completing it", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         c.op({0x8B, 0x4C, 0x24, 0x08, 0x51, 0x31, 0xD2}).call("IofCompleteRequest");
+         c.op({0x59, 0xC7, 0x41, 0x18}).word(0);
+     },
+     "the request's memory written at 0x80100018 after its completion"},
+    {"removes one argument too few", &Drivers[0], Routine::Create,
+     [](Code& c) {
+         complete32(c);
+         c.op({0x31, 0xC0, 0xC2, 0x04, 0x00});
+     },
+     "IRP 1 (IRP_MJ_CREATE): the dispatch routine removed 4 bytes of arguments from the stack, not 8"},
+    {"does not keep ebx", &Drivers[1], Routine::Create,
+     [](Code& c) {
+         c.op({0xBB}).word(5);
+         complete32(c);
+         return32(c);
+     },
+     "did not keep the caller's registers (ebx 00000005)"},
+    {"calls a fastcall function as if it were stdcall", &Drivers[0], Routine::Create,
+     [](Code& c) { c.op({0xFF, 0x74, 0x24, 0x08, 0x6A, 0x00, 0xB9}).word(0).call("IofCompleteRequest"); },
+     "IofCompleteRequest given 0x0, not the request it is serving"},
+    {"unloads without deleting its link", &Drivers[0], Routine::Unload,
+     [](Code& c) { c.op({0x8B, 0x44, 0x24, 0x04, 0xFF, 0x70, 0x04}).call("IoDeleteDevice").op({0xC2, 0x04, 0x00}); },
+     "DriverUnload: left behind the link \\DosDevices\\ZQ4810Dev"},
+    {"unloads without deleting its device", &Drivers[1], Routine::Unload,
+     [](Code& c) { c.op({0xC2, 0x04, 0x00}); }, "left behind the device \\Device\\ZQ4810Dev"},
+    {"reads a port four bytes wide", &Drivers[2], Routine::Control,
+     [](Code& c) { c.op({0xBA}).word(0x300).op({0xED}); }, // mov edx,0x300; in eax,dx
+     "port 0x300 read 4 bytes wide by the instruction at ZQ4810.sys+"},
+    {"calls with the stack not aligned", &Drivers[2], Routine::Create,
+     [](Code& c) {
+         c.op({0x48, 0x83, 0xEC, 0x20}); // sub rsp,0x20
+         complete64(c);
+     },
+     "IRP 1 (IRP_MJ_CREATE): IofCompleteRequest called from 0x"},
+    {"calls without shadow space", &Drivers[3], Routine::Create,
+     [](Code& c) {
+         c.op({0x48, 0x83, 0xEC, 0x08}); // sub rsp,8
+         complete64(c);
+     },
+     "without 32 bytes of shadow space"},
+    {"does not keep rbx", &Drivers[3], Routine::Create,
+     [](Code& c) {
+         c.op({0x48, 0x83, 0xEC, 0x28});
+         complete64(c);
+         c.op({0xBB}).word(5).op({0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
+     },
+     "did not keep the caller's registers (rbx 0000000000000005)"},
+    {"returns holding its spin lock, on x64", &Drivers[2], Routine::Create,
+     [](Code& c) {
+         c.op({0x48, 0x83, 0xEC, 0x28, 0x48, 0x8D, 0x4C, 0x24, 0x20}).call("KeAcquireSpinLockRaiseToDpc");
+         c.op({0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
+     },
+     "returned holding the spin lock"},
+};
+
+// Each rule the kernel holds a driver to, broken once by a copy of a shipped
+// driver with one routine rewritten: the kernel must stop it and say which
+// rule, in which request.
+TEST(DriverVerifier, CatchesEachRuleBrokenByAPatchedDriver)
+{
+    for (const Fault& fault : Faults) {
+        SCOPED_TRACE(fault.what);
+        if (!exists(fault.driver->path)) {
+            continue;
+        }
+        Sim::reset();
+        registerAt(0x300);
+        ASSERT_TRUE(Kernel::load(fault.driver->path)) << Kernel::error();
+        Code code{0, Kernel::bits(), {}};
+        if (fault.routine == Routine::Entry) {
+            code.at = Kernel::entryPoint();
+            fault.write(code);
+            ASSERT_TRUE(Kernel::patch(code.at, code.bytes.data(), code.bytes.size()));
+        }
+        if (Kernel::start() == 0 && fault.routine != Routine::Entry) {
+            code.at = fault.routine == Routine::Unload ? Kernel::unloadRoutine()
+                      : fault.routine == Routine::Create ? Kernel::dispatchRoutine(0)
+                                                         : Kernel::dispatchRoutine(14);
+            fault.write(code);
+            uint32_t status = 0;
+            const uint32_t handle = fault.routine == Routine::Create ? 0 : Kernel::open(Device, ReadWrite, &status);
+            ASSERT_TRUE(Kernel::patch(code.at, code.bytes.data(), code.bytes.size()));
+            if (fault.routine == Routine::Create) {
+                EXPECT_EQ(Kernel::open(Device, ReadWrite, &status), 0u);
+                EXPECT_EQ(status, Kernel::StatusDriverBroke);
+            } else if (fault.routine == Routine::Control) {
+                const uint8_t read[4] = {9, 0, 0, 0};
+                uint8_t byte = 0;
+                uint32_t information = 0;
+                EXPECT_EQ(Kernel::control(handle, 0, read, 4, &byte, 1, &information), Kernel::StatusDriverBroke);
+            } else {
+                Kernel::close(handle);
+                EXPECT_FALSE(Kernel::stop());
+            }
+        }
+        EXPECT_NE(std::string(Kernel::breach()).find(fault.breach), std::string::npos) << Kernel::breach();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverStart, testing::ValuesIn(Drivers), nameOf);
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverRequests, testing::ValuesIn(Drivers), nameOf);
 
