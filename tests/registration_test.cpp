@@ -1,5 +1,6 @@
 // Registering the driver and removing it again: the registry layout byte for
 // byte, every call's flags, and every fault chain with its notices in order.
+#include "install/registry_paths.h"
 #include "tests/support.h"
 
 #include <functional>
@@ -8,11 +9,10 @@ using namespace TestSupport;
 
 namespace {
 
-const char* const Service = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-const char* const Parameters = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
-const char* const Enum = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
-const char* const EventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\ZQ4810";
-const char* const ServicesRoot = "SYSTEM\\CurrentControlSet\\Services\\";
+const char* const Service = RegistryPaths::ServiceKey;
+const char* const Parameters = RegistryPaths::ParametersKey;
+const char* const Enum = RegistryPaths::EnumKey;
+const char* const EventSource = RegistryPaths::EventSourceKey;
 
 constexpr uint32_t RegSz = 1;
 constexpr uint32_t RegExpandSz = 2;
@@ -74,7 +74,7 @@ TEST_F(RegistrationTest, EveryRegistryCallUsesFullAccessAndNoClassSecurityOrOpti
             EXPECT_FALSE(call.securityGiven);
         }
         if (call.operation == 'O') {
-            EXPECT_STREQ(call.path, ServicesRoot); // with its trailing backslash
+            EXPECT_STREQ(call.path, RegistryPaths::ServicesRootOpened);
             ++opens;
         }
         EXPECT_EQ(call.reserved, 0u);
@@ -200,7 +200,7 @@ TEST_F(RegistrationTest, EveryFaultChainShowsItsNoticesInOrderAndKeepsWhatWasWri
          {{Parameters, "IoPortAddress", true}, {Parameters, "IoPortCount", false}}},
         {"Parameters key cannot be created", [] { Sim::failRegistryCreate(Parameters); }, registerAt300, 255,
          {DeviceDataFailed}, {{Service, "ErrorControl", true}, {EventSource, "TypesSupported", true}}},
-        {"services root cannot be opened", [] { Sim::failRegistryOpen(ServicesRoot); }, registerAt300, 0,
+        {"services root cannot be opened", [] { Sim::failRegistryOpen(RegistryPaths::ServicesRootOpened); }, registerAt300, 0,
          {SkippingLogEntry},
          {{EventSource, "EventMessageFile", false}, {Parameters, "IoPortCount", true}}},
         {"event source key cannot be created", [] { Sim::failRegistryCreate(EventSource); }, registerAt300, 0,

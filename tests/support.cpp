@@ -1,5 +1,7 @@
 #include "tests/support.h"
 
+#include "install/registry_paths.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
@@ -98,7 +100,7 @@ namespace {
 
 std::string shortPath(const char* path)
 {
-    static const std::string root = "SYSTEM\\CurrentControlSet\\Services";
+    const std::string root = RegistryPaths::ServicesRoot;
     std::string p = path;
     if (p.size() >= root.size() && strncasecmp(p.c_str(), root.c_str(), root.size()) == 0) {
         p = p.substr(root.size());
