@@ -46,8 +46,6 @@ void control(Axis& axis, Byte value)
     }
     if ((value & CommandMask) == 0) {
         command(axis, value);
-    } else {
-        axis.lastSetting = value;
     }
 }
 
@@ -56,7 +54,7 @@ void control(Axis& axis, Byte value)
 void powerOn(Board& board)
 {
     for (Axis& axis : board.axes) {
-        axis = Axis{0, 0, 0, 0, 1, 0};
+        axis = Axis{0, 0, 0, 0, 1};
     }
     for (Byte& port : board.modePorts) {
         port = 0;

@@ -22,9 +22,8 @@ struct Axis {
     Word preset;      // 24-bit preset register, loaded byte by byte
     Word counter;     // 24-bit counter
     Word latch;       // output latch, read byte by byte
-    Byte pointer;     // which byte (0..2) the data port reaches next
-    Byte multiplier;  // counts per encoder cycle: 1, 2 or 4
-    Byte lastSetting; // last control byte that is neither a command nor a multiplier
+    Byte pointer;    // which byte (0..2) the data port reaches next
+    Byte multiplier; // counts per encoder cycle: 1, 2 or 4
 };
 
 struct Board {
@@ -42,7 +41,8 @@ Byte readPort(Board& board, Word offset);
 // A port write: the data port loads the next preset byte, the control port
 // takes a command (0x01 byte pointer, 0x02 reset counter, 0x08 counter from
 // preset, 0x10 latch from counter, any together) or a multiplier
-// (0xA8, 0xB0, 0xB8); the mode ports store the byte.
+// (0xA8, 0xB0, 0xB8), and ignores any other byte; the mode ports store the
+// byte.
 void writePort(Board& board, Word offset, Byte value);
 
 // Encoder motion: cycles (negative backwards) times the axis's multiplier,

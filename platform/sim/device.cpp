@@ -45,15 +45,6 @@ DeviceHandle* find(HANDLE handle)
     return &handles[slot];
 }
 
-// What GetLastError would give after the last failed call.
-DWORD lastError;
-
-BOOL failWith(DWORD error)
-{
-    lastError = error;
-    return FALSE;
-}
-
 uint32_t offsetIn(const BYTE* input, DWORD length)
 {
     return input != nullptr && length >= 4 ? static_cast<uint32_t>(input[0] | input[1] << 8 | input[2] << 16) |
@@ -109,7 +100,7 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
     const bool injected = SimFaults::hit(Sim::Call::DeviceRequest);
     DeviceHandle* handle = find(hDevice);
     if (handle == nullptr) {
-        return failWith(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     const BYTE* input = static_cast<const BYTE*>(lpInBuffer);
     lastShape = Sim::Request{handle->access, dwIoControlCode, nInBufferSize, nOutBufferSize,
@@ -138,7 +129,7 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
     }
     if (request.failed) {
         SimTrace::record(request);
-        return failWith(malformed ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+        return FALSE;
     }
     if (dwIoControlCode == ReadCode) {
         request.byte = SimBoard::read(request.port);
@@ -158,12 +149,12 @@ extern "C" BOOL WINAPI SimCloseHandle(HANDLE hObject)
     const bool injected = SimFaults::hit(Sim::Call::DeviceClose);
     DeviceHandle* handle = find(hObject);
     if (handle == nullptr) {
-        return failWith(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     // An injected failure still releases the handle: the caller has no way to
     // close it again, and a leak check should see only the library's leaks.
     handle->open = false;
-    return injected ? failWith(ERROR_GEN_FAILURE) : TRUE;
+    return injected ? FALSE : TRUE;
 }
 
 namespace SimDevice {

@@ -59,10 +59,4 @@ void startMotion(const int cyclesPerSecond[4])
     moving = true;
 }
 
-void stopMotion()
-{
-    SimMotion::catchUp();
-    moving = false;
-}
-
 } // namespace Sim
