@@ -10,7 +10,7 @@ void reset()
 {
     SimFaults::reset();
     SimDevice::reset();
-    SimBoard::reset();
+    SimPorts::reset();
     clearTrace();
     SimNotices::reset();
     SimRegistryFaults::reset();

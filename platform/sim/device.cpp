@@ -2,8 +2,8 @@
 // requests the real driver serves (control code 0: 4-byte offset in, one
 // byte out; control code 1: offset and byte in, nothing out). It fails like
 // Windows on a handle that is not open, a wrong length or an unknown code.
-// Any number of openings may be open at once. The board behind it is
-// board.cpp's; every request is logged by trace.cpp.
+// Any number of openings may be open at once. The ports behind it are
+// ports.cpp's; every request is logged by trace.cpp.
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
@@ -121,7 +121,7 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
     request.code = dwIoControlCode;
     request.port = offsetIn(input, nInBufferSize);
     request.byte = dwIoControlCode == WriteCode && input != nullptr && nInBufferSize >= 5 ? input[4] : 0;
-    request.failed = injected || malformed || request.port >= BoardModel::PortCount;
+    request.failed = injected || malformed || request.port >= Hardware::PortCount;
     request.handleAccess = handle->access;
     request.otherDirection = (handle->access & needed) == 0;
     if (lpBytesReturned != nullptr) {
@@ -132,13 +132,13 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
         return FALSE;
     }
     if (dwIoControlCode == ReadCode) {
-        request.byte = SimBoard::read(request.port);
+        request.byte = SimPorts::read(request.port);
         if (readReply > 0) {
             *static_cast<BYTE*>(lpOutBuffer) = request.byte;
             *lpBytesReturned = readReply;
         }
     } else {
-        SimBoard::write(request.port, request.byte);
+        SimPorts::write(request.port, request.byte);
     }
     SimTrace::record(request);
     return TRUE;

@@ -1,12 +1,15 @@
-// The counter board as the library sees it through its ports: four axes of a
-// 24-bit counter chip and two mode ports.
+// The board's hardware as it answers at its ports: four axes of a 24-bit
+// counter chip and two mode ports. Not the library's side, which sends the
+// byte sequences (board/, CounterBoard), nor the simulated device's, which
+// puts faults in front of this model (platform/sim/ports.cpp).
 //
 // This unit is freestanding: no C library, no heap and no host types, so the
-// same source serves the host simulator and the simulated kernel driver. All
-// state lives in a Board the caller owns.
+// same source serves the host simulator (platform/sim/ports.cpp) and the
+// simulated kernel driver (driver/ports_simulated.cpp). All state lives in a
+// Board the caller owns.
 #pragma once
 
-namespace BoardModel {
+namespace Hardware {
 
 typedef unsigned char Byte;
 typedef unsigned int Word;
@@ -49,4 +52,4 @@ void writePort(Board& board, Word offset, Byte value);
 // wrapping at 24 bits.
 void move(Board& board, Word axis, int cycles);
 
-} // namespace BoardModel
+} // namespace Hardware

@@ -1,6 +1,6 @@
-#include "model/board_model.h"
+#include "model/hardware.h"
 
-namespace BoardModel {
+namespace Hardware {
 
 namespace {
 
@@ -106,4 +106,4 @@ void move(Board& board, Word axis, int cycles)
     target.counter = (target.counter + counts) & CounterMask;
 }
 
-} // namespace BoardModel
+} // namespace Hardware
