@@ -53,6 +53,24 @@ protected:
     void TearDown() override;
 };
 
+// A table of cases, each row a test of its own on a fresh machine: Case has
+// a field "name" (letters, digits and '_'), which names the row.
+template <typename Case>
+class LibraryTable : public LibraryTest, public ::testing::WithParamInterface<Case> {};
+
+namespace TestSupport {
+
+// The name generator for INSTANTIATE_TEST_SUITE_P over such cases.
+struct CaseName {
+    template <typename Case>
+    std::string operator()(const ::testing::TestParamInfo<Case>& info) const
+    {
+        return info.param.name;
+    }
+};
+
+} // namespace TestSupport
+
 namespace TestSupport {
 
 // The registry calls since the last reset as one line, paths shortened below
