@@ -50,12 +50,7 @@ struct FailedStart {
     std::vector<std::string> shown;
 };
 
-void PrintTo(const FailedStart& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-using BoardStartTest = LibraryTable<FailedStart>;
+using BoardStartTest = LibraryTable;
 
 const FailedStart failedStarts[] = {
     {"Axis2ThirdByte", [] { Sim::corruptEcho(2, 2, 0x00); }, 4, 62, axisStart(2, allReads(2)) + " " + axisStart(3, ""),
@@ -72,11 +67,11 @@ const FailedStart failedStarts[] = {
     {"ZeroByteReads", [] { Sim::readReplyLength(0); }, 15, 54, axisStart(3, " r6"), repeated(WrongLength, 4)},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, BoardStartTest, ::testing::ValuesIn(failedStarts), CaseName());
+INSTANTIATE_TEST_SUITE_P(Rows, BoardStartTest, rows(failedStarts), rowNames(failedStarts));
 
 TEST_P(BoardStartTest, MarksTheAxesThatFailAndStopsReadingAtTheFirstDifference)
 {
-    const FailedStart& c = GetParam();
+    const FailedStart& c = failedStarts[GetParam()];
     c.inject();
     EXPECT_EQ(AZQ4810INITIALIZE(), c.mask);
     EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), c.requests);

@@ -80,12 +80,7 @@ struct FailedOpening {
     std::vector<std::string> shown;
 };
 
-void PrintTo(const FailedOpening& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-using FailedOpeningTest = LibraryTable<FailedOpening>;
+using FailedOpeningTest = LibraryTable;
 
 // With no handle open, requests never reach the driver and both closes fail.
 // A failed reopening must also forget the old write handle: on Windows its
@@ -101,11 +96,11 @@ const FailedOpening failedOpenings[] = {
      repeated(RequestFailed, 6) + std::vector<std::string>{CloseReadFailed, CloseWriteFailed}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, FailedOpeningTest, ::testing::ValuesIn(failedOpenings), CaseName());
+INSTANTIATE_TEST_SUITE_P(Rows, FailedOpeningTest, rows(failedOpenings), rowNames(failedOpenings));
 
 TEST_P(FailedOpeningTest, AnswersWithTheHandlesItLeft)
 {
-    const FailedOpening& c = GetParam();
+    const FailedOpening& c = failedOpenings[GetParam()];
     if (c.startedBefore) {
         initializeQuietly();
     }
@@ -147,15 +142,22 @@ TEST_F(ChannelTest, FailedRequestsShowTheirNoticeAndGive255)
 
 // A driver that answers nothing, and one that writes its byte but claims
 // two: either way the byte is not taken.
-class ReadReplyLengthTest : public LibraryTest, public ::testing::WithParamInterface<uint32_t> {};
+struct ReadReply {
+    const char* name;
+    uint32_t length;
+};
 
-INSTANTIATE_TEST_SUITE_P(Rows, ReadReplyLengthTest, ::testing::Values(0u, 2u));
+using ReadReplyTest = LibraryTable;
 
-TEST_P(ReadReplyLengthTest, AnyLengthButOneGivesOneAndItsNotice)
+const ReadReply readReplies[] = {{"NoByte", 0}, {"TwoBytes", 2}};
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReadReplyTest, rows(readReplies), rowNames(readReplies));
+
+TEST_P(ReadReplyTest, AnyLengthButOneGivesOneAndItsNotice)
 {
     initializeQuietly();
     Sim::setCounter(0, 0x123456);
-    Sim::readReplyLength(GetParam());
+    Sim::readReplyLength(readReplies[GetParam()].length);
     EXPECT_EQ(AZQ4810READPOSITION(0), 65793);
     EXPECT_EQ(notices(), repeated(WrongLength, 3));
     EXPECT_STREQ(Sim::trace(), "w1=10 w1=01 r0 r0 r0");
@@ -188,12 +190,7 @@ struct Closing {
     std::vector<std::string> shown;
 };
 
-void PrintTo(const Closing& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-using ClosingTest = LibraryTable<Closing>;
+using ClosingTest = LibraryTable;
 
 const Closing closings[] = {
     {"BothClose", 0, 0, 0, {}},
@@ -202,11 +199,11 @@ const Closing closings[] = {
     {"BothFail", 1, 2, 510, {CloseReadFailed, CloseWriteFailed}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, ClosingTest, ::testing::ValuesIn(closings), CaseName());
+INSTANTIATE_TEST_SUITE_P(Rows, ClosingTest, rows(closings), rowNames(closings));
 
 TEST_P(ClosingTest, ReportsEachHandleThatCannotBeClosed)
 {
-    const Closing& c = GetParam();
+    const Closing& c = closings[GetParam()];
     initializeQuietly();
     if (c.failRead != 0) {
         Sim::failCall(Sim::Call::DeviceClose, c.failRead);

@@ -1,5 +1,6 @@
 // Registering the driver and removing it again: the registry layout byte for
-// byte, every call's flags, and every fault chain with its notices in order.
+// byte, every call's flags, the first-setup answers and the removals. What
+// each single failed registry call shows and leaves is fault_injection_test's.
 #include "install/registry_paths.h"
 #include "tests/support.h"
 
@@ -28,8 +29,7 @@ protected:
     }
 };
 using RegistrationTest = NoKeyLeftOpen<LibraryTest>;
-template <typename Case>
-using RegistrationTable = NoKeyLeftOpen<LibraryTable<Case>>;
+using RegistrationTable = NoKeyLeftOpen<LibraryTable>;
 
 void expectServiceValues()
 {
@@ -129,12 +129,7 @@ struct FirstSetupAnswer {
     bool keyLeft;
 };
 
-void PrintTo(const FirstSetupAnswer& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-using FirstSetupAnswerTest = RegistrationTable<FirstSetupAnswer>;
+using FirstSetupAnswerTest = RegistrationTable;
 
 const FirstSetupAnswer firstSetupAnswers[] = {
     {"Yes", 6, false, 1, "C:ZQ4810 X", true},
@@ -146,11 +141,11 @@ const FirstSetupAnswer firstSetupAnswers[] = {
     {"NoAndTheDeletionFails", No, true, -1, "C:ZQ4810 X D:ZQ4810!", true},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, FirstSetupAnswerTest, ::testing::ValuesIn(firstSetupAnswers), CaseName());
+INSTANTIATE_TEST_SUITE_P(Rows, FirstSetupAnswerTest, rows(firstSetupAnswers), rowNames(firstSetupAnswers));
 
 TEST_P(FirstSetupAnswerTest, OnlyNoDeclinesAndWhatIsLeftDecidesTheNextCheck)
 {
-    const FirstSetupAnswer& c = GetParam();
+    const FirstSetupAnswer& c = firstSetupAnswers[GetParam()];
     Sim::scriptAnswers(&c.answer, 1);
     if (c.deletionFails) {
         Sim::failRegistryDelete(Service);
@@ -188,81 +183,6 @@ TEST_F(RegistrationTest, AnExistingInterruptValueIsKeptAndRegisteringAgainRewrit
     EXPECT_EQ(registryValue(EventSource, "TypesSupported"), dwordValue(3));
 }
 
-// What a fault leaves behind: which values exist afterwards.
-struct Left {
-    const char* path;
-    const char* name;
-    bool present;
-};
-
-struct FaultChain {
-    const char* name;
-    void (*inject)();
-    int (*call)();
-    int result;
-    std::vector<std::string> shown;
-    std::vector<Left> left;
-};
-
-void PrintTo(const FaultChain& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-using FaultChainTest = RegistrationTable<FaultChain>;
-
-int check()
-{
-    return AZQ4810CHECKIFDRIVER();
-}
-
-int registerAt300()
-{
-    return AZQ4810SETBASEADDRESS(0x300);
-}
-
-const FaultChain faultChains[] = {
-    {"ServiceKeyCannotBeCreatedByTheCheck", [] { Sim::failRegistryCreate(Service); }, check, 255,
-     {CreateServiceKeyFailed}, {}},
-    {"ServiceKeyCannotBeCreated", [] { Sim::failRegistryCreate(Service); }, registerAt300, 255,
-     {CreateServiceKeyFailed, DriverDataFailed}, {{Parameters, "IoPortAddress", false}}},
-    {"AServiceValueCannotBeSet", [] { Sim::failRegistrySet("Start"); }, registerAt300, 255,
-     {SetServiceValueFailed, DriverDataFailed},
-     {{Service, "Type", true}, {Service, "Start", false}, {Service, "Group", false},
-      {Parameters, "IoPortAddress", false}}},
-    {"AParameterValueCannotBeSet", [] { Sim::failRegistrySet("IoPortCount"); }, registerAt300, 255,
-     {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed},
-     {{Parameters, "IoPortAddress", true}, {Parameters, "IoPortCount", false}}},
-    {"ParametersKeyCannotBeCreated", [] { Sim::failRegistryCreate(Parameters); }, registerAt300, 255,
-     {DeviceDataFailed}, {{Service, "ErrorControl", true}, {EventSource, "TypesSupported", true}}},
-    {"ServicesRootCannotBeOpened", [] { Sim::failRegistryOpen(RegistryPaths::ServicesRootOpened); }, registerAt300,
-     0, {SkippingLogEntry}, {{EventSource, "EventMessageFile", false}, {Parameters, "IoPortCount", true}}},
-    {"EventSourceKeyCannotBeCreated", [] { Sim::failRegistryCreate(EventSource); }, registerAt300, 0,
-     {CreateEventKeyFailed}, {{EventSource, "EventMessageFile", false}, {Parameters, "IoPortCount", true}}},
-    {"EventMessageFileCannotBeSet", [] { Sim::failRegistrySet("EventMessageFile"); }, registerAt300, 255,
-     {SetEventValueFailed, DriverDataFailed},
-     {{Service, "ErrorControl", true}, {EventSource, "TypesSupported", false}, {Parameters, "IoPortAddress", false}}},
-    {"TypesSupportedCannotBeSet", [] { Sim::failRegistrySet("TypesSupported"); }, registerAt300, 255,
-     {SetEventValueFailed, DriverDataFailed},
-     {{EventSource, "EventMessageFile", true}, {Parameters, "IoPortAddress", false}}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, FaultChainTest, ::testing::ValuesIn(faultChains), CaseName());
-
-TEST_P(FaultChainTest, ShowsItsNoticesInOrderAndKeepsWhatWasWritten)
-{
-    const FaultChain& c = GetParam();
-    // The service key exists, so no first-setup question or restart warning
-    // mixes with the fault's own notices.
-    Sim::registryCreateKey(Service);
-    c.inject();
-    EXPECT_EQ(c.call(), c.result);
-    EXPECT_EQ(notices(), c.shown);
-    for (const Left& left : c.left) {
-        EXPECT_EQ(registryValue(left.path, left.name).type != 0, left.present) << left.path << " " << left.name;
-    }
-}
-
 TEST_F(RegistrationTest, AFailedCreationOfANewServiceKeyBySetBaseAddressShowsNoRestartWarning)
 {
     Sim::failRegistrySet("Type");
@@ -286,12 +206,7 @@ struct Removal {
     const char* left; // the key that stays, with the service key above it; null when the service key is gone
 };
 
-void PrintTo(const Removal& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-using RemovalTest = RegistrationTable<Removal>;
+using RemovalTest = RegistrationTable;
 
 int deleteAll()
 {
@@ -328,11 +243,11 @@ const Removal removals[] = {
      Service},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, RemovalTest, ::testing::ValuesIn(removals), CaseName());
+INSTANTIATE_TEST_SUITE_P(Rows, RemovalTest, rows(removals), rowNames(removals));
 
 TEST_P(RemovalTest, CountsEachKeyThatStaysAndLeavesTheEventSource)
 {
-    const Removal& c = GetParam();
+    const Removal& c = removals[GetParam()];
     if (c.before == Before::BareServiceKey) {
         ASSERT_EQ(AZQ4810CHECKIFDRIVER(), 1);
     } else if (c.before != Before::Nothing) {

@@ -199,54 +199,35 @@ TEST(ToolCommandLine, AnUnknownSimulatorSettingIsRefusedBeforeAnyCall)
 
 // ---- install and remove ------------------------------------------------------
 
-TEST(ToolInstall, SaysPlainlyWhatHappened)
+TEST(ToolInstall, InstallAndRemoveSayPlainlyWhatHappened)
 {
     struct Case {
+        const char* arguments; // install's base also in decimal: the same port
         const char* settings;
         int status;
         const char* out;
     };
     const Case cases[] = {
-        {"",
-         0,
+        {"install 0x300", "", 0,
          "  AZQ4810CHECKIFDRIVER()         -> 1        first setup: the registration was created\n"
          "  AZQ4810SETBASEADDRESS(0x300)   -> 0        base address written\n"
          "  The driver starts with the system: restart before using the board.\n"},
-        {"registered",
-         0,
+        {"install 768", "registered", 0,
          "  AZQ4810CHECKIFDRIVER()         -> 0        already registered\n"
          "  AZQ4810SETBASEADDRESS(0x300)   -> 0        base address written\n"},
-        {"answer=no", 1, "  AZQ4810CHECKIFDRIVER()         -> -1       first setup declined: nothing registered\n"},
-        {"registry-fails", 1, "  AZQ4810CHECKIFDRIVER()         -> 255      registration failed\n"},
+        {"install 0x300", "answer=no", 1,
+         "  AZQ4810CHECKIFDRIVER()         -> -1       first setup declined: nothing registered\n"},
+        {"install 768", "registry-fails", 1, "  AZQ4810CHECKIFDRIVER()         -> 255      registration failed\n"},
+        {"remove", "registered", 0, "  AZQ4810DELETEALL()             -> 0        registration removed\n"},
+        {"remove", "", 1, "  AZQ4810DELETEALL()             -> 765      3 of 3 removal steps failed\n"},
     };
     for (const Case& c : cases) {
-        // Hexadecimal and decimal name the same port.
-        for (const char* base : {"0x300", "768"}) {
-            const Result r = run(std::string("install ") + base, c.settings);
-            EXPECT_EQ(c.status, r.status) << c.settings;
-            EXPECT_EQ(c.out, r.out) << c.settings;
-        }
+        const Result r = run(c.arguments, c.settings);
+        EXPECT_EQ(c.status, r.status) << c.arguments << " with " << c.settings;
+        EXPECT_EQ(c.out, r.out) << c.arguments << " with " << c.settings;
     }
     EXPECT_EQ("[Error!] Registry Error upon Create the ZQ4810 Key.", firstLine(run("install 0x300", "registry-fails").err));
-}
-
-TEST(ToolInstall, WritingTheBaseAddressCanFailAfterTheCheck)
-{
-    // The check opens and closes; every value written afterwards fails.
-    const Result r = run("install 0x300", "registered,registry-fails");
-    EXPECT_EQ(1, r.status);
-    EXPECT_TRUE(contains(r.out, "-> 255      registration failed")) << r.out;
-}
-
-TEST(ToolRemove, ReportsTheNumberOfFailedSteps)
-{
-    Result r = run("remove", "registered");
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ("  AZQ4810DELETEALL()             -> 0        registration removed\n", r.out);
-    r = run("remove", "");
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("  AZQ4810DELETEALL()             -> 765      3 of 3 removal steps failed\n", r.out);
-    EXPECT_EQ("[sim] platform calls 3 (device 0, registry 3), notices 3", report(r));
+    EXPECT_EQ("[sim] platform calls 3 (device 0, registry 3), notices 3", report(run("remove", "")));
 }
 
 // ---- demo --------------------------------------------------------------------
