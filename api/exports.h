@@ -6,9 +6,9 @@
  * convention of system library functions (the callee removes its arguments).
  * This header serves C and C++, MinGW and MSVC.
  *
- * Results: 0 success; 255 a failure already shown to the user in a notice
- * (several failed steps add up: 510, 765, 1020); 1 an argument refused before
- * any port traffic. Calls must not overlap: the application serialises them.
+ * Results: the values below. Several failed steps add up: 510, 765 and 1020
+ * are two, three and four failures. Calls must not overlap: the application
+ * serialises them.
  */
 #ifndef ZQ4810_EXPORTS_H
 #define ZQ4810_EXPORTS_H
@@ -18,6 +18,15 @@
 #else
 #define ZQ4810_CALL
 #endif
+
+/* The results every export gives, as plain int constants for C and C++. */
+enum {
+    ZQ4810_SUCCESS = 0,     /* done */
+    ZQ4810_REFUSED = 1,     /* an argument refused before any port traffic */
+    ZQ4810_FAILURE = 255,   /* a failure already shown to the user in a notice */
+    ZQ4810_FIRST_SETUP = 1, /* CHECKIFDRIVER: the registration was created now */
+    ZQ4810_DECLINED = -1    /* CHECKIFDRIVER: created now, declined and removed again */
+};
 
 #ifdef __cplusplus
 extern "C" {

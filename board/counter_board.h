@@ -1,5 +1,6 @@
-// CounterBoard: the counter exports turned into byte sequences on the board's
-// ports, every byte one request through PortChannel.
+// CounterBoard: the library's side of the board, the counter exports turned
+// into byte sequences on the board's ports, every byte one request through
+// PortChannel. How the board answers them is modelled in model/hardware.h.
 //
 // Four axes, each a 24-bit counter behind a data port (three bytes, least
 // significant first, into the preset and out of the output latch) and a

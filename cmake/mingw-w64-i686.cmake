@@ -8,7 +8,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # Programs built here run under Wine, and only in tests, never in the build:
 # headless, quiet, in a throwaway 32-bit prefix under the build folder (made
-# by a test fixture, see tests/win32). Not every host runs 32-bit Wine, so
+# by a test fixture, see tests/windows). Not every host runs 32-bit Wine, so
 # every run goes through the host probe first: where it cannot run, the probe
 # prints why and exits with ZQ4810_SKIP_STATUS, which each such test declares
 # as its SKIP_RETURN_CODE.

@@ -1,8 +1,8 @@
 /*
  * What the driver needs of the board behind its device, and what it offers
  * the board code in return. Two files implement the board side: ports_board.c
- * reaches the real board's I/O ports, ports_simulated.cpp the board model the
- * host simulator uses. The build picks one of them per variant.
+ * reaches the real board's I/O ports, ports_simulated.cpp the hardware model the
+ * host simulator uses (model/hardware.h). The build picks one of them per variant.
  *
  * The driver calls these one at a time (it holds its lock around each) and
  * only with offsets below the registered port count.

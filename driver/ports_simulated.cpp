@@ -1,4 +1,4 @@
-// The simulated board: the board model the host simulator uses, in the
+// The simulated board: the hardware model the host simulator uses, in the
 // driver's memory, so the whole Windows product runs on a machine without
 // the board. The registered address is taken but nothing is at it.
 //
@@ -15,18 +15,18 @@
 // before its reads.
 #include "ports.h"
 
-#include "model/board_model.h"
+#include "model/hardware.h"
 #include "model/motion.h"
 
 namespace {
 
-using BoardModel::Word;
+using Hardware::Word;
 
 // Far more than any readout can show.
 constexpr unsigned long MaxCyclesPerSecond = 100000;
 
-BoardModel::Board board;
-BoardModel::Motion motion;
+Hardware::Board board;
+Hardware::Motion motion;
 bool moving;
 bool paused;
 
@@ -37,7 +37,7 @@ void followMotion()
     }
     unsigned long long ticksPerSecond = 0;
     const unsigned long long now = DriverClock(&ticksPerSecond);
-    BoardModel::followMotion(motion, board, now, ticksPerSecond, paused);
+    Hardware::followMotion(motion, board, now, ticksPerSecond, paused);
 }
 
 } // namespace
@@ -48,20 +48,20 @@ extern "C" int PortsStart(void* parametersKey, unsigned int address, unsigned in
 {
     static_cast<void>(address);
     static_cast<void>(count);
-    BoardModel::powerOn(board);
+    Hardware::powerOn(board);
     unsigned long rate = 0;
     if (!DriverQueryDword(parametersKey, L"SimulatedCyclesPerSecond", &rate)) {
         rate = 0;
     }
     const int base = static_cast<int>(rate < MaxCyclesPerSecond ? rate : MaxCyclesPerSecond);
     // Axis n at n+1 times the rate, the odd axes backwards.
-    int rates[BoardModel::AxisCount];
-    for (Word axis = 0; axis < BoardModel::AxisCount; ++axis) {
+    int rates[Hardware::AxisCount];
+    for (Word axis = 0; axis < Hardware::AxisCount; ++axis) {
         const int rateOfAxis = base * static_cast<int>(axis + 1);
         rates[axis] = axis % 2 == 0 ? rateOfAxis : -rateOfAxis;
     }
     unsigned long long ticksPerSecond = 0;
-    BoardModel::startMotion(motion, rates, DriverClock(&ticksPerSecond));
+    Hardware::startMotion(motion, rates, DriverClock(&ticksPerSecond));
     moving = base != 0;
     paused = false;
     return 1;
@@ -71,12 +71,12 @@ extern "C" unsigned char PortsRead(unsigned int offset)
 {
     followMotion();
     paused = false;
-    return BoardModel::readPort(board, offset);
+    return Hardware::readPort(board, offset);
 }
 
 extern "C" void PortsWrite(unsigned int offset, unsigned char value)
 {
     followMotion();
     paused = true;
-    BoardModel::writePort(board, offset, value);
+    Hardware::writePort(board, offset, value);
 }

@@ -14,6 +14,7 @@
 //   a successful removal left no service key.
 // The sanitizers watch everything else.
 #include "api/exports.h"
+#include "install/registry_paths.h"
 #include "platform/sim/control.h"
 
 #include <cstdint>
@@ -142,8 +143,8 @@ void checkAfter(const char* call, long result, bool refused)
 
 // ---- The registry ------------------------------------------------------------
 
-const char* const ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-const char* const ParametersKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
+using RegistryPaths::ParametersKey;
+using RegistryPaths::ServiceKey;
 
 // Whether a registry fault may strike this call (by name, which lasts for the
 // input, or by number, armed for this call).
@@ -394,11 +395,11 @@ void callExport(Op op, Input& in)
     }
 }
 
-const char* const RegistryPaths[] = {
+const char* const FaultPaths[] = {
     ServiceKey,
     ParametersKey,
-    "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum",
-    "SYSTEM\\CurrentControlSet\\Services\\",
+    RegistryPaths::EnumKey,
+    RegistryPaths::ServicesRootOpened,
 };
 const char* const ValueNames[] = {"Type", "Start", "Group", "ErrorControl", "IoPortAddress", "IoPortCount"};
 
@@ -478,10 +479,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             namedRegistryFault = true;
             const uint8_t b = in.byte();
             switch (b % 4) {
-            case 0: Sim::failRegistryCreate(RegistryPaths[(b >> 2) % 4]); break;
-            case 1: Sim::failRegistryOpen(RegistryPaths[(b >> 2) % 4]); break;
+            case 0: Sim::failRegistryCreate(FaultPaths[(b >> 2) % 4]); break;
+            case 1: Sim::failRegistryOpen(FaultPaths[(b >> 2) % 4]); break;
             case 2: Sim::failRegistrySet(ValueNames[(b >> 2) % 6]); break;
-            default: Sim::failRegistryDelete(RegistryPaths[(b >> 2) % 4]); break;
+            default: Sim::failRegistryDelete(FaultPaths[(b >> 2) % 4]); break;
             }
             continue;
         }

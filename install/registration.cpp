@@ -2,7 +2,8 @@
 
 #include "common/result_code.h"
 #include "common/user_notice.h"
-#include "install/internal.h"
+#include "install/registry_paths.h"
+#include "platform/win32.h"
 
 namespace DriverRegistration {
 
@@ -23,9 +24,11 @@ constexpr const char TextRestart[] =
     "This is the initial driver setup, You must shut-down & re-boot for these changes to take effect.";
 constexpr const char CaptionRestart[] = "Warning!";
 
-// The services root is opened with its trailing backslash, only to see that
-// it can be reached.
-constexpr const char ServicesRootToCheck[] = "SYSTEM\\CurrentControlSet\\Services\\";
+// The one service written: a kernel-mode driver (Type 1) that the system
+// starts (Start 1), with normal error control (ErrorControl 1).
+constexpr u32 KernelDriver = 1;
+constexpr u32 SystemStart = 1;
+constexpr u32 NormalErrorControl = 1;
 
 constexpr const char GroupName[] = "Extended Base";
 constexpr const char EventMessageFile[] = "%SystemRoot%\\System32\\IoLogMsg.dll";
@@ -34,9 +37,6 @@ constexpr u32 IoPortCount = 16;
 
 constexpr i32 Ok = 0;
 constexpr i32 Failed = 1;
-
-// Held while writeParametersKey runs.
-HKEY parametersKey;
 
 void showError(const char* text)
 {
@@ -70,11 +70,11 @@ bool setText(HKEY key, const char* name, DWORD type, const char* text, DWORD siz
            ERROR_SUCCESS;
 }
 
-bool setServiceValues(HKEY key, const ServiceValues& values)
+bool setServiceValues(HKEY key)
 {
-    return setDword(key, "Type", values.type) && setDword(key, "Start", values.start) &&
+    return setDword(key, "Type", KernelDriver) && setDword(key, "Start", SystemStart) &&
            setText(key, "Group", REG_SZ, GroupName, sizeof GroupName) &&
-           setDword(key, "ErrorControl", values.errorControl);
+           setDword(key, "ErrorControl", NormalErrorControl);
 }
 
 // Registers the driver as an event source. Its values are written only when
@@ -83,7 +83,7 @@ bool setServiceValues(HKEY key, const ServiceValues& values)
 i32 writeEventSource()
 {
     HKEY root = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ServicesRootToCheck, 0, KEY_ALL_ACCESS, &root) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RegistryPaths::ServicesRootOpened, 0, KEY_ALL_ACCESS, &root) != ERROR_SUCCESS) {
         showError(TextSkippingLog);
         return Ok;
     }
@@ -105,18 +105,50 @@ i32 writeEventSource()
     return Ok;
 }
 
-// Copies text to out at position at, never past the end; false when it did
-// not fit.
-bool append(char* out, int size, int& at, const char* text)
+// The service key with its start values, then the event source. 0 or 1;
+// createdNow tells whether this call created the service key.
+i32 writeServiceKey(bool& createdNow)
 {
-    for (; *text != '\0'; ++text) {
-        if (at >= size - 1) {
-            return false;
-        }
-        out[at++] = *text;
+    createdNow = false;
+    HKEY key = nullptr;
+    if (!createKey(RegistryPaths::ServiceKey, key, createdNow)) {
+        showError(TextCreateServiceKey);
+        return Failed;
     }
-    out[at] = '\0';
+    if (!setServiceValues(key)) {
+        showError(TextSetServiceValue);
+        RegCloseKey(key);
+        return Failed;
+    }
+    RegCloseKey(key);
+    // The service values stay written whatever the event source gives.
+    return writeEventSource();
+}
+
+bool setParameter(HKEY key, const char* name, u32 value)
+{
+    if (!setDword(key, name, value)) {
+        showError(TextSetDeviceValue);
+        return false;
+    }
     return true;
+}
+
+// The board's ports under Parameters: its base address and their count. 0 or
+// 1; a key that cannot be created shows nothing here.
+i32 writeParameters(u32 base)
+{
+    HKEY key = nullptr;
+    bool createdNow = false;
+    if (!createKey(RegistryPaths::ParametersKey, key, createdNow)) {
+        return Failed;
+    }
+    const bool written = setParameter(key, "IoPortAddress", base) && setParameter(key, "IoPortCount", IoPortCount);
+    if (!written) {
+        showError(TextDeviceDataFailed);
+    }
+    RegCloseKey(key);
+    return written ? Ok : Failed;
 }
 
 } // namespace
@@ -146,81 +178,19 @@ i32 checkIfDriver()
 
 i32 setBaseAddress(i32 base)
 {
-    static constexpr ServiceValues values{1, 1, 1};
-    const DeviceParameterRecord record{RegistryPaths::ServiceName,
-                                       {static_cast<u32>(base), 0},
-                                       {IoPortCount, 0},
-                                       {0, 1}};
     bool createdNow = false;
-    if (writeServiceKey(values, createdNow) != Ok) {
+    if (writeServiceKey(createdNow) != Ok) {
         showError(TextDriverDataFailed);
         return ResultCode::Failure;
     }
     if (createdNow) {
         Notice::UserNotice(TextRestart, CaptionRestart, Notice::ErrorStyle);
     }
-    if (writeParametersKey(record) != Ok) {
+    if (writeParameters(static_cast<u32>(base)) != Ok) {
         showError(TextDeviceDataFailed);
         return ResultCode::Failure;
     }
     return ResultCode::Success;
-}
-
-i32 writeServiceKey(const ServiceValues& values, bool& createdNow)
-{
-    createdNow = false;
-    HKEY key = nullptr;
-    if (!createKey(RegistryPaths::ServiceKey, key, createdNow)) {
-        showError(TextCreateServiceKey);
-        return Failed;
-    }
-    if (!setServiceValues(key, values)) {
-        showError(TextSetServiceValue);
-        RegCloseKey(key);
-        return Failed;
-    }
-    RegCloseKey(key);
-    // The service values stay written whatever the event source gives.
-    return writeEventSource();
-}
-
-i32 writeParametersKey(const DeviceParameterRecord& record)
-{
-    // Sized for the longest name a record may carry; a longer one fails here
-    // rather than overflow.
-    // Each sizeof counts its text's terminating zero; the path has one.
-    char path[(sizeof RegistryPaths::ServicesRoot - 1) + 1 + MaxServiceNameLength + sizeof "\\Parameters"];
-    int at = 0;
-    if (record.serviceName == nullptr || !append(path, sizeof path, at, RegistryPaths::ServicesRoot) ||
-        !append(path, sizeof path, at, "\\") || !append(path, sizeof path, at, record.serviceName) ||
-        !append(path, sizeof path, at, "\\Parameters")) {
-        return Failed;
-    }
-    bool createdNow = false;
-    if (!createKey(path, parametersKey, createdNow)) {
-        return Failed;
-    }
-    const bool written = writeDwordEntry(parametersKey, "IoPortAddress", record.ioPortAddress) == Ok &&
-                         writeDwordEntry(parametersKey, "IoPortCount", record.ioPortCount) == Ok &&
-                         writeDwordEntry(parametersKey, "Interrupt", record.interrupt) == Ok;
-    if (!written) {
-        showError(TextDeviceDataFailed);
-    }
-    RegCloseKey(parametersKey);
-    parametersKey = nullptr;
-    return written ? Ok : Failed;
-}
-
-i32 writeDwordEntry(HKEY key, const char* name, const DwordEntry& entry)
-{
-    if (entry.omit != 0) {
-        return Ok;
-    }
-    if (!setDword(key, name, entry.value)) {
-        showError(TextSetDeviceValue);
-        return Failed;
-    }
-    return Ok;
 }
 
 } // namespace DriverRegistration

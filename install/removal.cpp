@@ -2,7 +2,7 @@
 
 #include "common/result_code.h"
 #include "common/user_notice.h"
-#include "install/internal.h"
+#include "install/registry_paths.h"
 #include "platform/win32.h"
 
 namespace DriverRemoval {

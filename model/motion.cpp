@@ -1,6 +1,6 @@
 #include "model/motion.h"
 
-namespace BoardModel {
+namespace Hardware {
 
 void startMotion(Motion& motion, const int cyclesPerSecond[AxisCount], Ticks now)
 {
@@ -33,4 +33,4 @@ void followMotion(Motion& motion, Board& board, Ticks now, Ticks ticksPerSecond,
     }
 }
 
-} // namespace BoardModel
+} // namespace Hardware

@@ -3,12 +3,12 @@
 // host simulator feeds it the host's clock, the simulated driver the
 // kernel's; both hand over whatever ticks their clock counts in.
 //
-// Freestanding like the board model: no C library, no heap, no host types.
+// Freestanding like the hardware model: no C library, no heap, no host types.
 #pragma once
 
-#include "model/board_model.h"
+#include "model/hardware.h"
 
-namespace BoardModel {
+namespace Hardware {
 
 typedef unsigned long long Ticks;
 
@@ -26,4 +26,4 @@ void startMotion(Motion& motion, const int cyclesPerSecond[AxisCount], Ticks now
 // dropped, not saved up. A clock of no ticks per second moves nothing.
 void followMotion(Motion& motion, Board& board, Ticks now, Ticks ticksPerSecond, bool held);
 
-} // namespace BoardModel
+} // namespace Hardware

@@ -39,43 +39,44 @@ TEST_F(BoardTest, StartWithEveryAxisEchoingSendsTheWholeSequenceAndPasses)
     EXPECT_EQ(Sim::modePort(9), 0);
 }
 
-TEST_F(BoardTest, SelfTestMarksAxesThatDoNotEchoAndStopsReadingAtTheFirstDifference)
+// A board start that goes wrong: each axis that does not echo the pattern
+// gets its bit, and its self-test stops reading at the first wrong byte.
+struct FailedStart {
+    const char* name;
+    void (*inject)();
+    int mask;
+    int requests;      // 2 mode writes, per axis 12 writes and its reads
+    std::string trace; // a part of the trace
+    std::vector<std::string> shown;
+};
+
+using BoardStartTest = LibraryTable;
+
+const FailedStart failedStarts[] = {
+    {"Axis2ThirdByte", [] { Sim::corruptEcho(2, 2, 0x00); }, 4, 62, axisStart(2, allReads(2)) + " " + axisStart(3, ""),
+     {}},
+    {"Axis0FirstByte", [] { Sim::corruptEcho(0, 0, 0x13); }, 1, 60, axisStart(0, " r0") + " " + axisStart(1, ""), {}},
+    {"Axes1And3SecondByte",
+     [] {
+         Sim::corruptEcho(1, 1, 0x00);
+         Sim::corruptEcho(3, 1, 0xFF);
+     },
+     10, 60, axisStart(1, " r2 r2") + " " + axisStart(2, allReads(2)) + " " + axisStart(3, " r6 r6"), {}},
+    {"EveryRequestFails", [] { Sim::failCallsFrom(Sim::Call::DeviceRequest, 1); }, 15, 54, "w8=00! w9=00!",
+     repeated(RequestFailed, 54)},
+    {"ZeroByteReads", [] { Sim::readReplyLength(0); }, 15, 54, axisStart(3, " r6"), repeated(WrongLength, 4)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, BoardStartTest, rows(failedStarts), rowNames(failedStarts));
+
+TEST_P(BoardStartTest, MarksTheAxesThatFailAndStopsReadingAtTheFirstDifference)
 {
-    // Axis 2's third byte comes back 0x00: all three reads, bit 2.
-    Sim::corruptEcho(2, 2, 0x00);
-    EXPECT_EQ(AZQ4810INITIALIZE(), 4);
-    EXPECT_NE(std::string(Sim::trace()).find(axisStart(2, allReads(2)) + " " + axisStart(3, "")),
-              std::string::npos);
-
-    // Axis 0's first byte is wrong: a single read of axis 0, bit 0.
-    SetUp();
-    Sim::corruptEcho(0, 0, 0x13);
-    EXPECT_EQ(AZQ4810INITIALIZE(), 1);
-    EXPECT_NE(std::string(Sim::trace()).find(axisStart(0, " r0") + " " + axisStart(1, "")),
-              std::string::npos);
-
-    // The second byte of axes 1 and 3: two reads each, bits 1 and 3.
-    SetUp();
-    Sim::corruptEcho(1, 1, 0x00);
-    Sim::corruptEcho(3, 1, 0xFF);
-    EXPECT_EQ(AZQ4810INITIALIZE(), 10);
-    EXPECT_TRUE(notices().empty());
-}
-
-TEST_F(BoardTest, EveryRequestFailingFailsEveryAxisAfter54Notices)
-{
-    Sim::failCallsFrom(Sim::Call::DeviceRequest, 1);
-    EXPECT_EQ(AZQ4810INITIALIZE(), 15);
-    // 2 mode writes, then per axis 12 writes and the first read.
-    EXPECT_EQ(notices(), repeated(RequestFailed, 54));
-    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), 54);
-}
-
-TEST_F(BoardTest, ZeroByteReadsFailEveryAxis)
-{
-    Sim::readReplyLength(0);
-    EXPECT_EQ(AZQ4810INITIALIZE(), 15);
-    EXPECT_EQ(notices(), repeated(WrongLength, 4));
+    const FailedStart& c = failedStarts[GetParam()];
+    c.inject();
+    EXPECT_EQ(AZQ4810INITIALIZE(), c.mask);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), c.requests);
+    EXPECT_NE(std::string(Sim::trace()).find(c.trace), std::string::npos) << Sim::trace();
+    EXPECT_EQ(notices(), c.shown);
 }
 
 TEST_F(BoardTest, PositionIsTheLatchedCountSignExtendedFromBit23)

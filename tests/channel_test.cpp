@@ -63,44 +63,63 @@ TEST_F(ChannelTest, ReadsAndWritesHaveTheirCodesLengthsAndHandles)
     EXPECT_TRUE(notices().empty());
 }
 
-TEST_F(ChannelTest, ReadOpeningFailsAndWritingIsNotAttempted)
+// An opening that fails, and what the exports do on the handles it leaves.
+struct FailedOpening {
+    const char* name;
+    bool startedBefore; // a first start succeeded: the second one closes its pair first
+    uint32_t failing;   // the access whose opening fails
+    int openCalls;      // since the machine booted
+    std::string shownAtOpening;
+    int handlesLeft;
+    // Then RESETCOUNTER(0), READPOSITION(0) with 0x123456 in the counter, and CLOSE:
+    int position;       // the latch still holds zero after power-on
+    const char* trace;  // what reached the driver
+    int requests;       // device requests the library made
+    int close;
+    int closeCalls;
+    std::vector<std::string> shown;
+};
+
+using FailedOpeningTest = LibraryTable;
+
+// With no handle open, requests never reach the driver and both closes fail.
+// A failed reopening must also forget the old write handle: on Windows its
+// value may by then name another object, and a request or close on it would
+// reach that.
+const FailedOpening failedOpenings[] = {
+    {"ReadOpening", false, Read, 1, OpenReadFailed, 0, -1, "", 0, 510, 0,
+     repeated(RequestFailed, 6) + std::vector<std::string>{CloseReadFailed, CloseWriteFailed}},
+    // Writes are refused at the library; reads still go out on the read handle.
+    {"WriteOpening", false, Write, 2, OpenWriteFailed, 1, 0, "r0 r0 r0", 3, 255, 1,
+     repeated(RequestFailed, 3) + std::vector<std::string>{CloseWriteFailed}},
+    {"ReadReopening", true, Read, 3, OpenReadFailed, 0, -1, "", 0, 510, 0,
+     repeated(RequestFailed, 6) + std::vector<std::string>{CloseReadFailed, CloseWriteFailed}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, FailedOpeningTest, rows(failedOpenings), rowNames(failedOpenings));
+
+TEST_P(FailedOpeningTest, AnswersWithTheHandlesItLeft)
 {
-    Sim::failOpening(Read);
+    const FailedOpening& c = failedOpenings[GetParam()];
+    if (c.startedBefore) {
+        initializeQuietly();
+    }
+    Sim::failOpening(c.failing);
     EXPECT_EQ(AZQ4810INITIALIZE(), 255);
-    EXPECT_EQ(notices(), std::vector<std::string>{OpenReadFailed});
-    EXPECT_EQ(Sim::openCallCount(), 1);
-    EXPECT_EQ(Sim::openDeviceHandles(), 0);
-    EXPECT_STREQ(Sim::trace(), "");
+    EXPECT_EQ(notices(), std::vector<std::string>{c.shownAtOpening});
+    EXPECT_EQ(Sim::openCallCount(), c.openCalls);
+    EXPECT_EQ(Sim::openDeviceHandles(), c.handlesLeft);
+    EXPECT_STREQ(Sim::trace(), ""); // no board start
 
-    // Nothing is open: requests never reach the driver, both closes fail.
-    clearRecords();
-    EXPECT_EQ(AZQ4810RESETCOUNTER(0), 255);
-    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), 0);
-    EXPECT_EQ(AZQ4810CLOSE(), 510);
-    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), 0);
-    EXPECT_EQ(notices(), (std::vector<std::string>{RequestFailed, CloseReadFailed, CloseWriteFailed}));
-}
-
-TEST_F(ChannelTest, WriteOpeningFailsAndTheReadHandleStaysInUse)
-{
-    Sim::failOpening(Write);
-    EXPECT_EQ(AZQ4810INITIALIZE(), 255);
-    EXPECT_EQ(notices(), std::vector<std::string>{OpenWriteFailed});
-    EXPECT_EQ(Sim::openDeviceHandles(), 1);
-    EXPECT_STREQ(Sim::trace(), "");
-
-    // Writes are refused at the library, reads still go out on the open read
-    // handle; the latch holds zero after power-on.
     clearRecords();
     Sim::setCounter(0, 0x123456);
-    EXPECT_EQ(AZQ4810READPOSITION(0), 0);
-    EXPECT_STREQ(Sim::trace(), "r0 r0 r0");
-    EXPECT_EQ(notices(), repeated(RequestFailed, 2));
-
-    // The close closes the read handle and reports the write handle.
-    clearRecords();
-    EXPECT_EQ(AZQ4810CLOSE(), 255);
-    EXPECT_EQ(notices(), std::vector<std::string>{CloseWriteFailed});
+    EXPECT_EQ(AZQ4810RESETCOUNTER(0), 255);
+    EXPECT_EQ(AZQ4810READPOSITION(0), c.position);
+    EXPECT_EQ(AZQ4810CLOSE(), c.close);
+    EXPECT_STREQ(Sim::trace(), c.trace);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), c.requests);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), c.closeCalls);
+    EXPECT_EQ(notices(), c.shown);
     EXPECT_EQ(Sim::openDeviceHandles(), 0);
 }
 
@@ -121,20 +140,27 @@ TEST_F(ChannelTest, FailedRequestsShowTheirNoticeAndGive255)
     EXPECT_EQ(notices(), std::vector<std::string>{RequestFailed});
 }
 
-TEST_F(ChannelTest, ReadRepliesOfAnyLengthButOneGiveOneAndTheirNotice)
+// A driver that answers nothing, and one that writes its byte but claims
+// two: either way the byte is not taken.
+struct ReadReply {
+    const char* name;
+    uint32_t length;
+};
+
+using ReadReplyTest = LibraryTable;
+
+const ReadReply readReplies[] = {{"NoByte", 0}, {"TwoBytes", 2}};
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReadReplyTest, rows(readReplies), rowNames(readReplies));
+
+TEST_P(ReadReplyTest, AnyLengthButOneGivesOneAndItsNotice)
 {
-    // A driver that answers nothing, and one that writes its byte but claims
-    // two: either way the byte is not taken.
-    for (uint32_t length : {0u, 2u}) {
-        SCOPED_TRACE(length);
-        SetUp();
-        initializeQuietly();
-        Sim::setCounter(0, 0x123456);
-        Sim::readReplyLength(length);
-        EXPECT_EQ(AZQ4810READPOSITION(0), 65793);
-        EXPECT_EQ(notices(), repeated(WrongLength, 3));
-        EXPECT_STREQ(Sim::trace(), "w1=10 w1=01 r0 r0 r0");
-    }
+    initializeQuietly();
+    Sim::setCounter(0, 0x123456);
+    Sim::readReplyLength(readReplies[GetParam()].length);
+    EXPECT_EQ(AZQ4810READPOSITION(0), 65793);
+    EXPECT_EQ(notices(), repeated(WrongLength, 3));
+    EXPECT_STREQ(Sim::trace(), "w1=10 w1=01 r0 r0 r0");
 }
 
 TEST_F(ChannelTest, AFailedReopeningKeepsNoStaleWriteHandle)
@@ -156,39 +182,42 @@ TEST_F(ChannelTest, AFailedReopeningKeepsNoStaleWriteHandle)
     EXPECT_EQ(notices(), (std::vector<std::string>{RequestFailed, CloseReadFailed, CloseWriteFailed}));
 }
 
-TEST_F(ChannelTest, ClosingReportsEachHandleThatCannotBeClosed)
+struct Closing {
+    const char* name;
+    int failRead; // which close calls fail: 1 = the read handle's, 2 = the write handle's
+    int failWrite;
+    int result;
+    std::vector<std::string> shown;
+};
+
+using ClosingTest = LibraryTable;
+
+const Closing closings[] = {
+    {"BothClose", 0, 0, 0, {}},
+    {"ReadFails", 1, 0, 255, {CloseReadFailed}},
+    {"WriteFails", 0, 2, 255, {CloseWriteFailed}},
+    {"BothFail", 1, 2, 510, {CloseReadFailed, CloseWriteFailed}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, ClosingTest, rows(closings), rowNames(closings));
+
+TEST_P(ClosingTest, ReportsEachHandleThatCannotBeClosed)
 {
-    struct Case {
-        const char* name;
-        int failRead;  // which close calls fail: 1 = the read handle's, 2 = the write handle's
-        int failWrite;
-        int result;
-        std::vector<std::string> shown;
-    };
-    const Case cases[] = {
-        {"both close", 0, 0, 0, {}},
-        {"read fails", 1, 0, 255, {CloseReadFailed}},
-        {"write fails", 0, 2, 255, {CloseWriteFailed}},
-        {"both fail", 1, 2, 510, {CloseReadFailed, CloseWriteFailed}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        initializeQuietly();
-        if (c.failRead != 0) {
-            Sim::failCall(Sim::Call::DeviceClose, c.failRead);
-        }
-        if (c.failWrite != 0) {
-            Sim::failCallsFrom(Sim::Call::DeviceClose, c.failWrite);
-        }
-        EXPECT_EQ(AZQ4810CLOSE(), c.result);
-        EXPECT_EQ(notices(), c.shown);
-        EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), 2);
-        // Both handles count as closed whatever the close calls said.
-        clearRecords();
-        EXPECT_EQ(AZQ4810RESETCOUNTER(0), 255);
-        EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), 0);
+    const Closing& c = closings[GetParam()];
+    initializeQuietly();
+    if (c.failRead != 0) {
+        Sim::failCall(Sim::Call::DeviceClose, c.failRead);
     }
+    if (c.failWrite != 0) {
+        Sim::failCallsFrom(Sim::Call::DeviceClose, c.failWrite);
+    }
+    EXPECT_EQ(AZQ4810CLOSE(), c.result);
+    EXPECT_EQ(notices(), c.shown);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceClose), 2);
+    // Both handles count as closed whatever the close calls said.
+    clearRecords();
+    EXPECT_EQ(AZQ4810RESETCOUNTER(0), 255);
+    EXPECT_EQ(Sim::callCount(Sim::Call::DeviceRequest), 0);
 }
 
 TEST_F(ChannelTest, ClosingWithoutOpeningOrTwiceShowsBothNoticesAndGives510)

@@ -2,6 +2,7 @@
 // made, with exactly that call failing. The expectations are not copied
 // outputs: they come from the handful of rules below, applied to the normal
 // run's own record of what it sent.
+#include "install/registry_paths.h"
 #include "tests/support.h"
 
 #include <cstdio>
@@ -86,9 +87,9 @@ void latchedThenMoved()
 
 void nothing() {}
 
-const char* const ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-const char* const ParametersKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
-const char* const EnumKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
+using RegistryPaths::EnumKey;
+using RegistryPaths::ParametersKey;
+using RegistryPaths::ServiceKey;
 
 void answeredNo()
 {

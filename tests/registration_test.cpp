@@ -1,32 +1,35 @@
 // Registering the driver and removing it again: the registry layout byte for
-// byte, every call's flags, and every fault chain with its notices in order.
+// byte, every call's flags, the first-setup answers and the removals. What
+// each single failed registry call shows and leaves is fault_injection_test's.
+#include "install/registry_paths.h"
 #include "tests/support.h"
-
-#include <functional>
 
 using namespace TestSupport;
 
 namespace {
 
-const char* const Service = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-const char* const Parameters = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
-const char* const Enum = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
-const char* const EventSource = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\ZQ4810";
-const char* const ServicesRoot = "SYSTEM\\CurrentControlSet\\Services\\";
+const char* const Service = RegistryPaths::ServiceKey;
+const char* const Parameters = RegistryPaths::ParametersKey;
+const char* const Enum = RegistryPaths::EnumKey;
+const char* const EventSource = RegistryPaths::EventSourceKey;
 
 constexpr uint32_t RegSz = 1;
 constexpr uint32_t RegExpandSz = 2;
 constexpr int No = 7;
 
-// Every test also proves that no key handle was left open.
-class RegistrationTest : public LibraryTest {
+// Every test, and every row of a table, also proves that no key handle was
+// left open.
+template <typename Base>
+class NoKeyLeftOpen : public Base {
 protected:
     void TearDown() override
     {
         EXPECT_EQ(Sim::openRegistryKeys(), 0) << "a registry key handle was left open";
-        LibraryTest::TearDown();
+        Base::TearDown();
     }
 };
+using RegistrationTest = NoKeyLeftOpen<LibraryTest>;
+using RegistrationTable = NoKeyLeftOpen<LibraryTable>;
 
 void expectServiceValues()
 {
@@ -74,7 +77,7 @@ TEST_F(RegistrationTest, EveryRegistryCallUsesFullAccessAndNoClassSecurityOrOpti
             EXPECT_FALSE(call.securityGiven);
         }
         if (call.operation == 'O') {
-            EXPECT_STREQ(call.path, ServicesRoot); // with its trailing backslash
+            EXPECT_STREQ(call.path, RegistryPaths::ServicesRootOpened);
             ++opens;
         }
         EXPECT_EQ(call.reserved, 0u);
@@ -114,35 +117,49 @@ TEST_F(RegistrationTest, FirstSetupAnsweredYesLeavesAnEmptyKeyAndTheNextSetBaseA
     EXPECT_EQ(registryTrace(), "C:ZQ4810 X");
 }
 
-TEST_F(RegistrationTest, FirstSetupAnsweredNoRemovesTheKeyAndTheNextCheckAsksAgain)
-{
-    Sim::scriptAnswers(&No, 1);
-    EXPECT_EQ(AZQ4810CHECKIFDRIVER(), -1);
-    EXPECT_FALSE(Sim::registryKeyExists(Service));
-    EXPECT_EQ(registryTrace(), "C:ZQ4810 X D:ZQ4810");
-    EXPECT_EQ(AZQ4810CHECKIFDRIVER(), 1); // asked again, answered Yes
-    EXPECT_EQ(notices(), repeated(FirstSetupQuestion, 2));
-}
+// The answer to the first-setup question. Only No declines: the new key is
+// taken away again, and the answer stands even when that deletion fails,
+// silently. Whatever is left decides the next check.
+struct FirstSetupAnswer {
+    const char* name;
+    int answer;
+    bool deletionFails;
+    int result;
+    const char* trace;
+    bool keyLeft;
+};
 
-TEST_F(RegistrationTest, AnyAnswerButNoGoesOn)
+using FirstSetupAnswerTest = RegistrationTable;
+
+const FirstSetupAnswer firstSetupAnswers[] = {
+    {"Yes", 6, false, 1, "C:ZQ4810 X", true},
+    {"Ok", 1, false, 1, "C:ZQ4810 X", true},
+    {"Cancel", 2, false, 1, "C:ZQ4810 X", true},
+    {"NotShown", -1, false, 1, "C:ZQ4810 X", true}, // a message box that could not be shown
+    {"Zero", 0, false, 1, "C:ZQ4810 X", true},
+    {"No", No, false, -1, "C:ZQ4810 X D:ZQ4810", false},
+    {"NoAndTheDeletionFails", No, true, -1, "C:ZQ4810 X D:ZQ4810!", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, FirstSetupAnswerTest, rows(firstSetupAnswers), rowNames(firstSetupAnswers));
+
+TEST_P(FirstSetupAnswerTest, OnlyNoDeclinesAndWhatIsLeftDecidesTheNextCheck)
 {
-    // OK, Cancel, Yes, and -1 (a message box that could not be shown).
-    for (int answer : {1, 2, 6, -1, 0}) {
-        SCOPED_TRACE(answer);
-        SetUp();
-        Sim::scriptAnswers(&answer, 1);
-        EXPECT_EQ(AZQ4810CHECKIFDRIVER(), 1);
-        EXPECT_TRUE(Sim::registryKeyExists(Service));
+    const FirstSetupAnswer& c = firstSetupAnswers[GetParam()];
+    Sim::scriptAnswers(&c.answer, 1);
+    if (c.deletionFails) {
+        Sim::failRegistryDelete(Service);
     }
-}
-
-TEST_F(RegistrationTest, DeclinedSetupWhoseDeletionFailsStillAnswersMinusOneSilently)
-{
-    Sim::scriptAnswers(&No, 1);
-    Sim::failRegistryDelete(Service);
-    EXPECT_EQ(AZQ4810CHECKIFDRIVER(), -1);
+    EXPECT_EQ(AZQ4810CHECKIFDRIVER(), c.result);
     EXPECT_EQ(notices(), std::vector<std::string>{FirstSetupQuestion});
-    EXPECT_TRUE(Sim::registryKeyExists(Service));
+    EXPECT_EQ(registryTrace(), c.trace);
+    EXPECT_EQ(Sim::registryKeyExists(Service), c.keyLeft);
+
+    // A key left is a registration: the check then asks nothing. Without one
+    // it asks again (answered Yes).
+    clearRecords();
+    EXPECT_EQ(AZQ4810CHECKIFDRIVER(), c.keyLeft ? 0 : 1);
+    EXPECT_EQ(notices().size(), c.keyLeft ? 0u : 1u);
 }
 
 TEST_F(RegistrationTest, AnExistingInterruptValueIsKeptAndRegisteringAgainRewritesWithoutWarning)
@@ -166,70 +183,6 @@ TEST_F(RegistrationTest, AnExistingInterruptValueIsKeptAndRegisteringAgainRewrit
     EXPECT_EQ(registryValue(EventSource, "TypesSupported"), dwordValue(3));
 }
 
-// What a fault leaves behind: which values exist afterwards.
-struct Left {
-    const char* path;
-    const char* name;
-    bool present;
-};
-
-struct FaultCase {
-    const char* name;
-    std::function<void()> inject;
-    std::function<int()> call;
-    int result;
-    std::vector<std::string> shown;
-    std::vector<Left> left;
-};
-
-TEST_F(RegistrationTest, EveryFaultChainShowsItsNoticesInOrderAndKeepsWhatWasWritten)
-{
-    const auto check = [] { return AZQ4810CHECKIFDRIVER(); };
-    const auto registerAt300 = [] { return AZQ4810SETBASEADDRESS(0x300); };
-    const FaultCase cases[] = {
-        {"service key cannot be created (check)", [] { Sim::failRegistryCreate(Service); }, check, 255,
-         {CreateServiceKeyFailed}, {}},
-        {"service key cannot be created (register)", [] { Sim::failRegistryCreate(Service); }, registerAt300, 255,
-         {CreateServiceKeyFailed, DriverDataFailed}, {{Parameters, "IoPortAddress", false}}},
-        {"a service value cannot be set", [] { Sim::failRegistrySet("Start"); }, registerAt300, 255,
-         {SetServiceValueFailed, DriverDataFailed},
-         {{Service, "Type", true}, {Service, "Start", false}, {Service, "Group", false},
-          {Parameters, "IoPortAddress", false}}},
-        {"a parameter value cannot be set", [] { Sim::failRegistrySet("IoPortCount"); }, registerAt300, 255,
-         {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed},
-         {{Parameters, "IoPortAddress", true}, {Parameters, "IoPortCount", false}}},
-        {"Parameters key cannot be created", [] { Sim::failRegistryCreate(Parameters); }, registerAt300, 255,
-         {DeviceDataFailed}, {{Service, "ErrorControl", true}, {EventSource, "TypesSupported", true}}},
-        {"services root cannot be opened", [] { Sim::failRegistryOpen(ServicesRoot); }, registerAt300, 0,
-         {SkippingLogEntry},
-         {{EventSource, "EventMessageFile", false}, {Parameters, "IoPortCount", true}}},
-        {"event source key cannot be created", [] { Sim::failRegistryCreate(EventSource); }, registerAt300, 0,
-         {CreateEventKeyFailed},
-         {{EventSource, "EventMessageFile", false}, {Parameters, "IoPortCount", true}}},
-        {"event message file cannot be set", [] { Sim::failRegistrySet("EventMessageFile"); }, registerAt300, 255,
-         {SetEventValueFailed, DriverDataFailed},
-         {{Service, "ErrorControl", true}, {EventSource, "TypesSupported", false},
-          {Parameters, "IoPortAddress", false}}},
-        {"types supported cannot be set", [] { Sim::failRegistrySet("TypesSupported"); }, registerAt300, 255,
-         {SetEventValueFailed, DriverDataFailed},
-         {{EventSource, "EventMessageFile", true}, {Parameters, "IoPortAddress", false}}},
-    };
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        // The service key exists, so no first-setup question or restart
-        // warning mixes with the fault's own notices.
-        Sim::registryCreateKey(Service);
-        c.inject();
-        EXPECT_EQ(c.call(), c.result);
-        EXPECT_EQ(notices(), c.shown);
-        for (const Left& left : c.left) {
-            EXPECT_EQ(registryValue(left.path, left.name).type != 0, left.present) << left.path << " " << left.name;
-        }
-        EXPECT_EQ(Sim::openRegistryKeys(), 0);
-    }
-}
-
 TEST_F(RegistrationTest, AFailedCreationOfANewServiceKeyBySetBaseAddressShowsNoRestartWarning)
 {
     Sim::failRegistrySet("Type");
@@ -238,81 +191,84 @@ TEST_F(RegistrationTest, AFailedCreationOfANewServiceKeyBySetBaseAddressShowsNoR
     EXPECT_TRUE(Sim::registryKeyExists(Service)); // created, and not rolled back
 }
 
-TEST_F(RegistrationTest, DeleteAllAfterARegistrationWithoutEnumReportsOnlyEnum)
+// Removal, by DELETEALL (Parameters, Enum, the service key, each tried
+// whatever the others gave) or DELETE (the service key alone).
+enum class Before { Nothing, BareServiceKey, Registered, RegisteredAndRun };
+
+struct Removal {
+    const char* name;
+    Before before;
+    int (*call)();
+    const char* failing; // a key whose deletion is refused, or null
+    int result;
+    std::vector<std::string> shown;
+    const char* trace;
+    const char* left; // the key that stays, with the service key above it; null when the service key is gone
+};
+
+using RemovalTest = RegistrationTable;
+
+int deleteAll()
 {
-    ASSERT_EQ(AZQ4810SETBASEADDRESS(0x300), 0);
-    clearRecords();
-    EXPECT_EQ(AZQ4810DELETEALL(), 255);
-    EXPECT_EQ(notices(), std::vector<std::string>{DeleteEnumFailed});
-    EXPECT_FALSE(Sim::registryKeyExists(Service));
-    EXPECT_EQ(registryTrace(), "D:ZQ4810\\Parameters D:ZQ4810\\Enum! D:ZQ4810");
-    // The event source is not the removal's to take.
-    EXPECT_TRUE(Sim::registryKeyExists(EventSource));
+    return AZQ4810DELETEALL();
 }
 
-TEST_F(RegistrationTest, DeleteAllRemovesAnEnumKeyTheDriverLeft)
+int deleteService()
 {
-    ASSERT_EQ(AZQ4810SETBASEADDRESS(0x300), 0);
-    Sim::registryCreateKey(Enum);
-    clearRecords();
-    EXPECT_EQ(AZQ4810DELETEALL(), 0);
-    EXPECT_TRUE(notices().empty());
-    EXPECT_FALSE(Sim::registryKeyExists(Service));
+    return AZQ4810DELETE();
 }
 
-TEST_F(RegistrationTest, DeleteAllWithNothingRegisteredShowsAllThreeNoticesInOrder)
-{
-    EXPECT_EQ(AZQ4810DELETEALL(), 765);
-    EXPECT_EQ(notices(), (std::vector<std::string>{DeleteParametersFailed, DeleteEnumFailed, DeleteServiceFailed}));
-}
+const Removal removals[] = {
+    {"AllOfARegistrationTheDriverRan", Before::RegisteredAndRun, deleteAll, nullptr, 0, {},
+     "D:ZQ4810\\Parameters D:ZQ4810\\Enum D:ZQ4810", nullptr},
+    // Without Enum: the driver never ran.
+    {"AllOfARegistrationWithoutEnum", Before::Registered, deleteAll, nullptr, 255, {DeleteEnumFailed},
+     "D:ZQ4810\\Parameters D:ZQ4810\\Enum! D:ZQ4810", nullptr},
+    {"AllWithNothingRegistered", Before::Nothing, deleteAll, nullptr, 765,
+     {DeleteParametersFailed, DeleteEnumFailed, DeleteServiceFailed},
+     "D:ZQ4810\\Parameters! D:ZQ4810\\Enum! D:ZQ4810!", nullptr},
+    // A Parameters key that stays blocks the service key too.
+    {"AllWhenParametersIsRefused", Before::RegisteredAndRun, deleteAll, Parameters, 510,
+     {DeleteParametersFailed, DeleteServiceFailed}, "D:ZQ4810\\Parameters! D:ZQ4810\\Enum D:ZQ4810!", Parameters},
+    {"AllWhenEnumIsRefused", Before::RegisteredAndRun, deleteAll, Enum, 510, {DeleteEnumFailed, DeleteServiceFailed},
+     "D:ZQ4810\\Parameters D:ZQ4810\\Enum! D:ZQ4810!", Enum},
+    {"AllWhenTheServiceKeyIsRefused", Before::RegisteredAndRun, deleteAll, Service, 255, {DeleteServiceFailed},
+     "D:ZQ4810\\Parameters D:ZQ4810\\Enum D:ZQ4810!", Service},
+    {"ServiceOfABareKey", Before::BareServiceKey, deleteService, nullptr, 0, {}, "D:ZQ4810", nullptr},
+    {"ServiceWithItsSubkeys", Before::Registered, deleteService, nullptr, 255, {DeleteServiceFailed}, "D:ZQ4810!",
+     Parameters},
+    {"ServiceWithNothingRegistered", Before::Nothing, deleteService, nullptr, 255, {DeleteServiceFailed},
+     "D:ZQ4810!", nullptr},
+    {"ServiceWhenRefused", Before::BareServiceKey, deleteService, Service, 255, {DeleteServiceFailed}, "D:ZQ4810!",
+     Service},
+};
 
-TEST_F(RegistrationTest, EachDeletionFailingIsCountedAndTheOthersStillRun)
+INSTANTIATE_TEST_SUITE_P(Rows, RemovalTest, rows(removals), rowNames(removals));
+
+TEST_P(RemovalTest, CountsEachKeyThatStaysAndLeavesTheEventSource)
 {
-    const struct {
-        const char* failing;
-        int result;
-        std::vector<std::string> shown;
-    } cases[] = {
-        // A Parameters key that stays blocks the service key too.
-        {Parameters, 510, {DeleteParametersFailed, DeleteServiceFailed}},
-        {Enum, 510, {DeleteEnumFailed, DeleteServiceFailed}},
-        {Service, 255, {DeleteServiceFailed}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.failing);
-        SetUp();
+    const Removal& c = removals[GetParam()];
+    if (c.before == Before::BareServiceKey) {
+        ASSERT_EQ(AZQ4810CHECKIFDRIVER(), 1);
+    } else if (c.before != Before::Nothing) {
         ASSERT_EQ(AZQ4810SETBASEADDRESS(0x300), 0);
-        Sim::registryCreateKey(Enum);
-        clearRecords();
-        Sim::failRegistryDelete(c.failing);
-        EXPECT_EQ(AZQ4810DELETEALL(), c.result);
-        EXPECT_EQ(notices(), c.shown);
-        EXPECT_EQ(Sim::registryCallCount(), 3);
-        EXPECT_TRUE(Sim::registryKeyExists(c.failing));
     }
-}
-
-TEST_F(RegistrationTest, DeleteRemovesOnlyABareServiceKey)
-{
-    ASSERT_EQ(AZQ4810SETBASEADDRESS(0x300), 0);
+    if (c.before == Before::RegisteredAndRun) {
+        Sim::registryCreateKey(Enum);
+    }
     clearRecords();
-    EXPECT_EQ(AZQ4810DELETE(), 255);
-    EXPECT_EQ(notices(), std::vector<std::string>{DeleteServiceFailed});
-    EXPECT_TRUE(Sim::registryKeyExists(Parameters));
-
-    SetUp();
-    ASSERT_EQ(AZQ4810CHECKIFDRIVER(), 1);
-    clearRecords();
-    EXPECT_EQ(AZQ4810DELETE(), 0);
-    EXPECT_TRUE(notices().empty());
-    EXPECT_FALSE(Sim::registryKeyExists(Service));
-
-    // Nothing left to delete, or the deletion refused.
-    EXPECT_EQ(AZQ4810DELETE(), 255);
-    Sim::registryCreateKey(Service);
-    Sim::failRegistryDelete(Service);
-    EXPECT_EQ(AZQ4810DELETE(), 255);
-    EXPECT_EQ(notices(), repeated(DeleteServiceFailed, 2));
+    if (c.failing != nullptr) {
+        Sim::failRegistryDelete(c.failing);
+    }
+    EXPECT_EQ(c.call(), c.result);
+    EXPECT_EQ(notices(), c.shown);
+    EXPECT_EQ(registryTrace(), c.trace);
+    EXPECT_EQ(Sim::registryKeyExists(Service), c.left != nullptr);
+    if (c.left != nullptr) {
+        EXPECT_TRUE(Sim::registryKeyExists(c.left));
+    }
+    // The event source is not the removal's to take.
+    EXPECT_EQ(Sim::registryKeyExists(EventSource), c.before == Before::Registered || c.before == Before::RegisteredAndRun);
 }
 
 TEST_F(RegistrationTest, TheWholeLifeOfARegistration)

@@ -1,18 +1,13 @@
 #include "tests/support.h"
 
+#include "install/registry_paths.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <strings.h>
 
 namespace TestSupport {
-
-const std::string RequestFailed = "ERROR!|Ioctl failed, unknown error.|0x10";
-const std::string WrongLength = "ERROR!|ReturnedLength != DataLength.|0x10";
-const std::string OpenReadFailed = "ERROR!|Unable to open the read device.|0x10";
-const std::string OpenWriteFailed = "ERROR!|Unable to open the write device.|0x10";
-const std::string CloseReadFailed = "ERROR!|Failed to close the read device.|0x10";
-const std::string CloseWriteFailed = "ERROR!|Failed to close the write device.|0x10";
 
 std::string describe(const Sim::ShownNotice& notice)
 {
@@ -78,27 +73,11 @@ void LibraryTest::TearDown()
 
 namespace TestSupport {
 
-const std::string CreateServiceKeyFailed = "Error!|Registry Error upon Create the ZQ4810 Key.|0x10";
-const std::string SetServiceValueFailed = "Error!|Registry Error upon Set Value for ZQ4810 key values.|0x10";
-const std::string SetDeviceValueFailed = "Error!|Registry Error upon Set Value for ZQ4810 device.|0x10";
-const std::string DriverDataFailed = "Error!|Failed writing Driver registry data|0x10";
-const std::string DeviceDataFailed = "Error!|Failed writing Device registry data|0x10";
-const std::string SkippingLogEntry = "Error!|Skipping log entry|0x10";
-const std::string CreateEventKeyFailed = "Error!|Registry Error upon Create EventLog ZQ4810 Key.|0x10";
-const std::string SetEventValueFailed = "Error!|Registry Error upon Set Value in EventLog ZQ4810 Key.|0x10";
-const std::string FirstSetupQuestion =
-    "First time setup.|This is the initial driver setup. Do you want to continue?|0x04";
-const std::string RestartWarning = "Warning!|This is the initial driver setup, You must shut-down & re-boot for "
-                                   "these changes to take effect.|0x10";
-const std::string DeleteServiceFailed = "ERROR!|Failed to delete the ZQ4810 device.|0x10";
-const std::string DeleteParametersFailed = "ERROR!|Failed to delete the ZQ4810 subkey 'Parameters.'|0x10";
-const std::string DeleteEnumFailed = "ERROR!|Failed to delete the ZQ4810 subkey 'Enum.'|0x10";
-
 namespace {
 
 std::string shortPath(const char* path)
 {
-    static const std::string root = "SYSTEM\\CurrentControlSet\\Services";
+    const std::string root = RegistryPaths::ServicesRoot;
     std::string p = path;
     if (p.size() >= root.size() && strncasecmp(p.c_str(), root.c_str(), root.size()) == 0) {
         p = p.substr(root.size());

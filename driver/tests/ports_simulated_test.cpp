@@ -1,4 +1,4 @@
-// The simulated driver's board side on the host: the board model behind the
+// The simulated driver's board side on the host: the hardware model behind the
 // driver's port requests, and the encoder motion that follows the driver's
 // clock. The clock and the Parameters value are the test's.
 #include "driver/ports.h"

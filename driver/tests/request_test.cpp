@@ -16,6 +16,8 @@ struct Case {
     unsigned outLength;
     unsigned offset; // written little-endian into the buffer's first 4 bytes
     RequestVerdict verdict;
+    bool noBuffer = false;
+    unsigned ports = PortCount;
 };
 
 constexpr Case cases[] = {
@@ -37,6 +39,10 @@ constexpr Case cases[] = {
     // Other codes, whatever their lengths.
     {"code 2", 2, 4, 1, 0, REQUEST_UNKNOWN},
     {"a buffered code with a device type", 0x00220000, 4, 1, 0, REQUEST_UNKNOWN},
+    // No buffer, or no ports at all.
+    {"read without a buffer", REQUEST_READ_CODE, 4, 1, 0, REQUEST_REFUSED, true},
+    {"write without a buffer", REQUEST_WRITE_CODE, 5, 0, 0, REQUEST_REFUSED, true},
+    {"read with no ports", REQUEST_READ_CODE, 4, 1, 0, REQUEST_REFUSED, false, 0},
 };
 
 } // namespace
@@ -50,22 +56,9 @@ TEST(DriverRequest, ServesTheLibrarysTwoRequestsAndRefusesOthers)
                                          static_cast<unsigned char>(entry.offset >> 16),
                                          static_cast<unsigned char>(entry.offset >> 24), 0x5A};
         unsigned offset = 0xDEAD;
-        EXPECT_EQ(RequestCheck(entry.code, entry.inLength, entry.outLength, buffer, PortCount, &offset),
+        EXPECT_EQ(RequestCheck(entry.code, entry.inLength, entry.outLength, entry.noBuffer ? nullptr : buffer,
+                               entry.ports, &offset),
                   entry.verdict);
         EXPECT_EQ(offset, entry.verdict == REQUEST_SERVE ? entry.offset : 0xDEADu);
     }
-}
-
-TEST(DriverRequest, RefusesARequestWithoutABuffer)
-{
-    unsigned offset = 0;
-    EXPECT_EQ(RequestCheck(REQUEST_READ_CODE, 4, 1, nullptr, PortCount, &offset), REQUEST_REFUSED);
-    EXPECT_EQ(RequestCheck(REQUEST_WRITE_CODE, 5, 0, nullptr, PortCount, &offset), REQUEST_REFUSED);
-}
-
-TEST(DriverRequest, ServesNothingWithoutPorts)
-{
-    const unsigned char buffer[5] = {};
-    unsigned offset = 0;
-    EXPECT_EQ(RequestCheck(REQUEST_READ_CODE, 4, 1, buffer, 0, &offset), REQUEST_REFUSED);
 }

@@ -1,14 +1,8 @@
 // The simulated machine as a whole: booting it afresh and restarting it.
 #include "platform/sim/control.h"
 
+#include "install/registry_paths.h"
 #include "platform/sim/internal.h"
-
-namespace {
-
-constexpr const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-constexpr const char EnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum";
-
-} // namespace
 
 namespace Sim {
 
@@ -16,7 +10,7 @@ void reset()
 {
     SimFaults::reset();
     SimDevice::reset();
-    SimBoard::reset();
+    SimPorts::reset();
     clearTrace();
     SimNotices::reset();
     SimRegistryFaults::reset();
@@ -26,8 +20,8 @@ void reset()
 
 void restartMachine()
 {
-    if (registryKeyExists(ServiceKey)) {
-        registryCreateKey(EnumKey);
+    if (registryKeyExists(RegistryPaths::ServiceKey)) {
+        registryCreateKey(RegistryPaths::EnumKey);
     }
 }
 

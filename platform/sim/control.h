@@ -233,6 +233,5 @@ void restartMachine();
 // advances by its speed in encoder cycles per second (times its multiplier),
 // applied whenever the driver serves a request. Does nothing under "still".
 void startMotion(const int cyclesPerSecond[4]);
-void stopMotion();
 
 } // namespace Sim

@@ -2,8 +2,8 @@
 // requests the real driver serves (control code 0: 4-byte offset in, one
 // byte out; control code 1: offset and byte in, nothing out). It fails like
 // Windows on a handle that is not open, a wrong length or an unknown code.
-// Any number of openings may be open at once. The board behind it is
-// board.cpp's; every request is logged by trace.cpp.
+// Any number of openings may be open at once. The ports behind it are
+// ports.cpp's; every request is logged by trace.cpp.
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
@@ -43,15 +43,6 @@ DeviceHandle* find(HANDLE handle)
         return nullptr;
     }
     return &handles[slot];
-}
-
-// What GetLastError would give after the last failed call.
-DWORD lastError;
-
-BOOL failWith(DWORD error)
-{
-    lastError = error;
-    return FALSE;
 }
 
 uint32_t offsetIn(const BYTE* input, DWORD length)
@@ -109,7 +100,7 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
     const bool injected = SimFaults::hit(Sim::Call::DeviceRequest);
     DeviceHandle* handle = find(hDevice);
     if (handle == nullptr) {
-        return failWith(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     const BYTE* input = static_cast<const BYTE*>(lpInBuffer);
     lastShape = Sim::Request{handle->access, dwIoControlCode, nInBufferSize, nOutBufferSize,
@@ -130,7 +121,7 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
     request.code = dwIoControlCode;
     request.port = offsetIn(input, nInBufferSize);
     request.byte = dwIoControlCode == WriteCode && input != nullptr && nInBufferSize >= 5 ? input[4] : 0;
-    request.failed = injected || malformed || request.port >= BoardModel::PortCount;
+    request.failed = injected || malformed || request.port >= Hardware::PortCount;
     request.handleAccess = handle->access;
     request.otherDirection = (handle->access & needed) == 0;
     if (lpBytesReturned != nullptr) {
@@ -138,16 +129,16 @@ extern "C" BOOL WINAPI SimDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode,
     }
     if (request.failed) {
         SimTrace::record(request);
-        return failWith(malformed ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+        return FALSE;
     }
     if (dwIoControlCode == ReadCode) {
-        request.byte = SimBoard::read(request.port);
+        request.byte = SimPorts::read(request.port);
         if (readReply > 0) {
             *static_cast<BYTE*>(lpOutBuffer) = request.byte;
             *lpBytesReturned = readReply;
         }
     } else {
-        SimBoard::write(request.port, request.byte);
+        SimPorts::write(request.port, request.byte);
     }
     SimTrace::record(request);
     return TRUE;
@@ -158,12 +149,12 @@ extern "C" BOOL WINAPI SimCloseHandle(HANDLE hObject)
     const bool injected = SimFaults::hit(Sim::Call::DeviceClose);
     DeviceHandle* handle = find(hObject);
     if (handle == nullptr) {
-        return failWith(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
     // An injected failure still releases the handle: the caller has no way to
     // close it again, and a leak check should see only the library's leaks.
     handle->open = false;
-    return injected ? failWith(ERROR_GEN_FAILURE) : TRUE;
+    return injected ? FALSE : TRUE;
 }
 
 namespace SimDevice {

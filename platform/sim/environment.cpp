@@ -1,6 +1,7 @@
 // The simulated platform set up from the environment, for programs that run
 // the library in a process of their own and for the tests that run them. The
 // library itself never reads the environment; only the simulator does.
+#include "install/registry_paths.h"
 #include "platform/sim/control.h"
 #include "platform/sim/internal.h"
 
@@ -11,8 +12,6 @@
 namespace {
 
 constexpr const char Variable[] = "ZQ4810_SIM";
-constexpr const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-constexpr const char ParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
 constexpr int IdYes = 6;
 constexpr int IdNo = 7;
 
@@ -70,8 +69,8 @@ bool apply(const char* item)
         }
         Sim::scriptAnswers(answers, 64);
     } else if (std::strcmp(item, "registered") == 0) {
-        Sim::registryCreateKey(ServiceKey);
-        Sim::registryCreateKey(ParametersKey);
+        Sim::registryCreateKey(RegistryPaths::ServiceKey);
+        Sim::registryCreateKey(RegistryPaths::ParametersKey);
         Sim::restartMachine();
     } else if (std::strcmp(item, "still") == 0) {
         SimMotion::holdStill();

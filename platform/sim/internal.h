@@ -7,7 +7,7 @@
 // the DLL's imports at them.
 #pragma once
 
-#include "model/board_model.h"
+#include "model/hardware.h"
 #include "platform/sim/control.h"
 #include "platform/win32.h"
 
@@ -39,13 +39,13 @@ namespace SimDevice {
 void reset();
 }
 
-// The board behind the device (board.cpp): port reads with the echo
-// corruption set through control.h, port writes, and the board itself for
-// motion.
-namespace SimBoard {
-BoardModel::Byte read(BoardModel::Word offset);
-void write(BoardModel::Word offset, BoardModel::Byte value);
-BoardModel::Board& board();
+// The ports behind the device (ports.cpp): the hardware model's port reads,
+// with the echo corruption set through control.h, its port writes, and the
+// model itself for motion.
+namespace SimPorts {
+Hardware::Byte read(Hardware::Word offset);
+void write(Hardware::Word offset, Hardware::Byte value);
+Hardware::Board& board();
 void reset();
 }
 

@@ -1,5 +1,5 @@
 // The simulated machine's axes moving by themselves, so that a program
-// watching the counters sees them change: the board model's motion step fed
+// watching the counters sees them change: the hardware model's motion step fed
 // by the host's clock. Motion is applied lazily: each time the driver is
 // about to serve a request, every axis is brought up to where its speed has
 // carried it since motion started.
@@ -13,16 +13,16 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr BoardModel::Ticks TicksPerSecond = 1000;
+constexpr Hardware::Ticks TicksPerSecond = 1000;
 
 bool moving;
 bool still; // set by the environment; a reset keeps it
-BoardModel::Motion motion;
+Hardware::Motion motion;
 
-BoardModel::Ticks now()
+Hardware::Ticks now()
 {
     const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
-    return static_cast<BoardModel::Ticks>(sinceEpoch.count());
+    return static_cast<Hardware::Ticks>(sinceEpoch.count());
 }
 
 } // namespace
@@ -32,7 +32,7 @@ namespace SimMotion {
 void catchUp()
 {
     if (moving) {
-        BoardModel::followMotion(motion, SimBoard::board(), now(), TicksPerSecond, false);
+        Hardware::followMotion(motion, SimPorts::board(), now(), TicksPerSecond, false);
     }
 }
 
@@ -55,14 +55,8 @@ void startMotion(const int cyclesPerSecond[4])
     if (still) {
         return;
     }
-    BoardModel::startMotion(motion, cyclesPerSecond, now());
+    Hardware::startMotion(motion, cyclesPerSecond, now());
     moving = true;
-}
-
-void stopMotion()
-{
-    SimMotion::catchUp();
-    moving = false;
 }
 
 } // namespace Sim

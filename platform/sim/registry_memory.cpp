@@ -10,6 +10,7 @@
 //   exist (ERROR_FILE_NOT_FOUND). A handle open on a deleted key stays open,
 //   but writes through it fail with ERROR_KEY_DELETED.
 // - Closing a handle that is not open fails. Open handles are counted.
+#include "install/registry_paths.h"
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
@@ -303,7 +304,7 @@ void clearAll()
     keys[Root].parent = -1;
     keys[Root].name[0] = '\0';
     // What every machine has before any driver is registered.
-    walk(Root, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System", true);
+    walk(Root, RegistryPaths::EventLogSystemKey, true);
     populated = true;
 }
 

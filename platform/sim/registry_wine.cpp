@@ -7,6 +7,7 @@
 // the same tests pass on both.
 #include "platform/sim/control.h"
 
+#include "install/registry_paths.h"
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
@@ -14,8 +15,8 @@ namespace {
 
 // The keys this library writes: every test starts without them.
 constexpr const char* OwnTrees[] = {
-    "SYSTEM\\CurrentControlSet\\Services\\ZQ4810",
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\ZQ4810",
+    RegistryPaths::ServiceKey,
+    RegistryPaths::EventSourceKey,
 };
 
 constexpr int MaxOpenKeys = 32;

@@ -2,6 +2,7 @@
 // could meet through a caller's earlier installation or a half-finished
 // removal: the same assertions hold on the in-memory store and on Wine's
 // registry.
+#include "install/registry_paths.h"
 #include "platform/win32.h"
 #include "tests/support.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 using RegistryEdgesMatchWindows = LibraryTest;
 
-const char* const Base = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+const char* const Base = RegistryPaths::ServiceKey;
 
 HKEY createKey(const char* path)
 {

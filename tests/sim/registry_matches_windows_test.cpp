@@ -2,6 +2,7 @@
 // on it. These calls go to the in-memory store on the host and to Wine's
 // registry in the Windows test program, so the same assertions hold the
 // simulator to the real thing.
+#include "install/registry_paths.h"
 #include "platform/win32.h"
 #include "tests/support.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 using RegistryMatchesWindows = LibraryTest;
 
-const char* const Base = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+const char* const Base = RegistryPaths::ServiceKey;
 
 LONG create(const char* path, HKEY& key, DWORD& disposition)
 {
@@ -44,7 +45,7 @@ TEST_F(RegistryMatchesWindows, OpeningFindsExistingKeysOnly)
 {
     HKEY key = nullptr;
     EXPECT_EQ(open(Base, key), ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(open("SYSTEM\\CurrentControlSet\\Services\\", key), ERROR_SUCCESS);
+    ASSERT_EQ(open(RegistryPaths::ServicesRootOpened, key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     Sim::registryCreateKey(Base);
     ASSERT_EQ(open("SYSTEM\\CURRENTCONTROLSET\\SERVICES\\zq4810", key), ERROR_SUCCESS);
@@ -71,10 +72,9 @@ TEST_F(RegistryMatchesWindows, ValuesKeepTheirTypeAndExactBytes)
 
 TEST_F(RegistryMatchesWindows, DeletingRefusesKeysWithSubkeysAndMissingKeys)
 {
-    Sim::registryCreateKey("SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters");
+    Sim::registryCreateKey(RegistryPaths::ParametersKey);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Base), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum"),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, RegistryPaths::EnumKey), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\zq4810\\PARAMETERS"),
               ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Base), ERROR_SUCCESS);

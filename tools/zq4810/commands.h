@@ -14,6 +14,8 @@ int remove(int argc, char** argv);
 int selftest(int argc, char** argv);
 int watch(int argc, char** argv);
 int shell(int argc, char** argv);
+// The shell's commands, one line each, for its help and the tool's.
+extern const char ShellHelp[];
 int demo(int argc, char** argv);
 
 // Refuses the command line: the one-line reason and the command's usage on

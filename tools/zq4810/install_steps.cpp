@@ -9,7 +9,6 @@ namespace InstallSteps {
 
 namespace {
 
-constexpr int Failure = 255;
 constexpr int RemovalSteps = 3; // Parameters, Enum, the service key
 
 } // namespace
@@ -17,36 +16,36 @@ constexpr int RemovalSteps = 3; // Parameters, Enum, the service key
 bool install(int base, bool* firstSetup)
 {
     const int check = AZQ4810CHECKIFDRIVER();
-    *firstSetup = check == 1;
+    *firstSetup = check == ZQ4810_FIRST_SETUP;
     const char* meaning = "unexpected result";
     switch (check) {
-    case 0:
+    case ZQ4810_SUCCESS:
         meaning = "already registered";
         break;
-    case 1:
+    case ZQ4810_FIRST_SETUP:
         meaning = "first setup: the registration was created";
         break;
-    case -1:
+    case ZQ4810_DECLINED:
         meaning = "first setup declined: nothing registered";
         break;
-    case Failure:
+    case ZQ4810_FAILURE:
         meaning = "registration failed";
         break;
     default:
         break;
     }
     Output::step("AZQ4810CHECKIFDRIVER()", check, meaning);
-    if (check != 0 && check != 1) {
+    if (check != ZQ4810_SUCCESS && check != ZQ4810_FIRST_SETUP) {
         return false;
     }
     char call[48];
     std::snprintf(call, sizeof call, "AZQ4810SETBASEADDRESS(0x%X)", static_cast<unsigned>(base));
     const int written = AZQ4810SETBASEADDRESS(base);
-    Output::step(call, written, written == 0 ? "base address written" : "writing the registration failed");
-    if (written != 0) {
+    Output::step(call, written, written == ZQ4810_SUCCESS ? "base address written" : "writing the registration failed");
+    if (written != ZQ4810_SUCCESS) {
         return false;
     }
-    if (check == 1) {
+    if (check == ZQ4810_FIRST_SETUP) {
         Output::line("  The driver starts with the system: restart before using the board.");
     }
     return true;
@@ -56,16 +55,16 @@ bool remove()
 {
     const int result = AZQ4810DELETEALL();
     char meaning[64];
-    if (result == 0) {
+    if (result == ZQ4810_SUCCESS) {
         std::snprintf(meaning, sizeof meaning, "registration removed");
-    } else if (result % Failure == 0 && result / Failure <= RemovalSteps) {
-        std::snprintf(meaning, sizeof meaning, "%d of %d removal steps failed", result / Failure,
+    } else if (result % ZQ4810_FAILURE == 0 && result / ZQ4810_FAILURE <= RemovalSteps) {
+        std::snprintf(meaning, sizeof meaning, "%d of %d removal steps failed", result / ZQ4810_FAILURE,
                       RemovalSteps);
     } else {
         std::snprintf(meaning, sizeof meaning, "unexpected result");
     }
     Output::step("AZQ4810DELETEALL()", result, meaning);
-    return result == 0;
+    return result == ZQ4810_SUCCESS;
 }
 
 } // namespace InstallSteps

@@ -20,6 +20,7 @@ struct Command {
     const char* synopsis;
     const char* summary;
     const char* details;
+    const char* list; // printed after the details, or null
     int (*run)(int argc, char** argv);
 };
 
@@ -30,43 +31,36 @@ constexpr Command CommandTable[] = {
      "start values and BASE, the board's first I/O port, for the driver.\n"
      "BASE: 0..0xFFFF, decimal or hexadecimal (0x300).\n"
      "A first setup takes effect after the next restart.",
-     Commands::install},
+     nullptr, Commands::install},
     {"remove", "remove", "remove the driver's registration",
      "Removes the driver's service key with its Parameters and Enum subkeys and\n"
      "reports how many of the removal steps failed.",
-     Commands::remove},
+     nullptr, Commands::remove},
     {"selftest", "selftest", "open the board, run its self-test, show each axis",
      "Opens the device and starts the board, whose loop-back self-test checks every\n"
      "axis, shows which axes passed and closes the device again. Exit status 1 when\n"
      "an axis failed or the device could not be opened.",
-     Commands::selftest},
+     nullptr, Commands::selftest},
     {"watch", "watch [--reset] [--multiplier 1|2|4] [--count N]", "show the four counters live",
      "Opens and starts the board once, optionally resets the counters (--reset) and\n"
      "sets the count multiplier, then shows the four counters several times a\n"
      "second until Ctrl-C, or N times (--count N), and closes the device.\n"
      "On a terminal the readout is refreshed in place; otherwise each refresh is\n"
      "one line.",
-     Commands::watch},
+     nullptr, Commands::watch},
     {"shell", "shell", "run counter commands read from standard input",
      "Opens and starts the board once, then runs one command per line from\n"
      "standard input and prints each call's result, and closes the device at the\n"
-     "end of input. Commands:\n"
-     "  read [AXIS]           the position of one axis, or of all four\n"
-     "  reset AXIS            reset the axis's counter\n"
-     "  preset AXIS VALUE     load the axis's preset register (-8388608..16777215)\n"
-     "  multiplier 1|2|4      set the count multiplier of every axis\n"
-     "  mode SELECTOR VALUE   set mode field SELECTOR (0..3, or 4 for all) to VALUE (0..15)\n"
-     "  help                  list the commands\n"
-     "  quit                  stop reading\n"
-     "A refused line is reported and skipped; the exit status is then 2.",
-     Commands::shell},
+     "end of input. A refused line is reported and skipped, and the exit status is\n"
+     "then 2. Commands:",
+     Commands::ShellHelp, Commands::shell},
     {"demo", "demo", "the whole life of a board, step by step",
      "Registers the driver, starts the board, counts, moves the axes, reads, resets,\n"
      "sets presets and modes, closes and removes the registration, printing each\n"
      "library call with its result. On the simulated platform the encoder motion is\n"
      "applied by the simulator; on a real machine the motion steps are skipped, and\n"
      "the demo really registers the driver and removes its registration again.",
-     Commands::demo},
+     nullptr, Commands::demo},
 };
 
 const Command* find(const char* name)
@@ -101,6 +95,9 @@ void printHelp()
 void printCommandHelp(const Command& command)
 {
     std::printf("usage: zq4810 %s\n\n%s\n", command.synopsis, command.details);
+    if (command.list != nullptr) {
+        std::printf("%s\n", command.list);
+    }
 }
 
 bool isHelp(const char* argument)

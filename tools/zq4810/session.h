@@ -3,9 +3,11 @@
 // the counters.
 #pragma once
 
+#include "api/exports.h"
+
 namespace Session {
 
-constexpr int NoDevice = 255;
+constexpr int NoDevice = ZQ4810_FAILURE;
 
 // AZQ4810INITIALIZE, shown as a step: the self-test mask, or NoDevice.
 int open();

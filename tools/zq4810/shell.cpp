@@ -12,17 +12,19 @@
 
 namespace Commands {
 
-namespace {
-
-constexpr int MaxWords = 4;
-constexpr const char ShellHelp[] =
+// The shell's help, and the list its own help command prints.
+const char ShellHelp[] =
     "  read [AXIS]           the position of one axis (0..3), or of all four\n"
     "  reset AXIS            reset the axis's counter\n"
     "  preset AXIS VALUE     load the axis's preset register (-8388608..16777215)\n"
     "  multiplier 1|2|4      set the count multiplier of every axis\n"
     "  mode SELECTOR VALUE   set mode field SELECTOR (0..3, or 4 for all) to VALUE (0..15)\n"
-    "  help                  this list\n"
-    "  quit                  close the device and stop";
+    "  help                  list these commands\n"
+    "  quit                  stop reading commands and close the device";
+
+namespace {
+
+constexpr int MaxWords = 4;
 
 enum class Outcome { Done, Refused, Quit };
 
@@ -133,7 +135,7 @@ int shell(int argc, char** argv)
         return Failed;
     }
     if (prompt) {
-        Output::line("Commands: read, reset, preset, multiplier, mode, help, quit.");
+        Output::line("Type help for the commands.");
     }
     Target::letAxesDrift();
 

@@ -110,7 +110,7 @@ std::vector<std::string> lines(const std::string& text)
 
 // ---- help and version --------------------------------------------------------
 
-TEST(ToolHelp, WholeToolListsEveryCommandAndCallsNothing)
+TEST(ToolHelp, EveryHelpListsEveryCommandAndTheToolsCallsNothing)
 {
     const Result r = run("--help");
     EXPECT_EQ(0, r.status);
@@ -119,6 +119,14 @@ TEST(ToolHelp, WholeToolListsEveryCommandAndCallsNothing)
     }
     EXPECT_EQ(NoCalls, report(r));
     EXPECT_EQ("zq4810 1.0.0\n", run("--version").out);
+    // The shell's commands, in its own help and in the tool's help of it.
+    const std::string inShell = run("shell", "still", "help\n").out;
+    const std::string ofShell = run("shell --help").out;
+    for (const char* command :
+         {"read [AXIS]", "reset AXIS", "preset AXIS VALUE", "multiplier 1|2|4", "mode SELECTOR VALUE", "help", "quit"}) {
+        EXPECT_TRUE(contains(inShell, "\n  " + std::string(command) + " ")) << command;
+        EXPECT_TRUE(contains(ofShell, "\n  " + std::string(command) + " ")) << command;
+    }
 }
 
 TEST(ToolHelp, EachCommandHasItsOwnHelpWhereverTheOptionStands)
@@ -191,54 +199,35 @@ TEST(ToolCommandLine, AnUnknownSimulatorSettingIsRefusedBeforeAnyCall)
 
 // ---- install and remove ------------------------------------------------------
 
-TEST(ToolInstall, SaysPlainlyWhatHappened)
+TEST(ToolInstall, InstallAndRemoveSayPlainlyWhatHappened)
 {
     struct Case {
+        const char* arguments; // install's base also in decimal: the same port
         const char* settings;
         int status;
         const char* out;
     };
     const Case cases[] = {
-        {"",
-         0,
+        {"install 0x300", "", 0,
          "  AZQ4810CHECKIFDRIVER()         -> 1        first setup: the registration was created\n"
          "  AZQ4810SETBASEADDRESS(0x300)   -> 0        base address written\n"
          "  The driver starts with the system: restart before using the board.\n"},
-        {"registered",
-         0,
+        {"install 768", "registered", 0,
          "  AZQ4810CHECKIFDRIVER()         -> 0        already registered\n"
          "  AZQ4810SETBASEADDRESS(0x300)   -> 0        base address written\n"},
-        {"answer=no", 1, "  AZQ4810CHECKIFDRIVER()         -> -1       first setup declined: nothing registered\n"},
-        {"registry-fails", 1, "  AZQ4810CHECKIFDRIVER()         -> 255      registration failed\n"},
+        {"install 0x300", "answer=no", 1,
+         "  AZQ4810CHECKIFDRIVER()         -> -1       first setup declined: nothing registered\n"},
+        {"install 768", "registry-fails", 1, "  AZQ4810CHECKIFDRIVER()         -> 255      registration failed\n"},
+        {"remove", "registered", 0, "  AZQ4810DELETEALL()             -> 0        registration removed\n"},
+        {"remove", "", 1, "  AZQ4810DELETEALL()             -> 765      3 of 3 removal steps failed\n"},
     };
     for (const Case& c : cases) {
-        // Hexadecimal and decimal name the same port.
-        for (const char* base : {"0x300", "768"}) {
-            const Result r = run(std::string("install ") + base, c.settings);
-            EXPECT_EQ(c.status, r.status) << c.settings;
-            EXPECT_EQ(c.out, r.out) << c.settings;
-        }
+        const Result r = run(c.arguments, c.settings);
+        EXPECT_EQ(c.status, r.status) << c.arguments << " with " << c.settings;
+        EXPECT_EQ(c.out, r.out) << c.arguments << " with " << c.settings;
     }
     EXPECT_EQ("[Error!] Registry Error upon Create the ZQ4810 Key.", firstLine(run("install 0x300", "registry-fails").err));
-}
-
-TEST(ToolInstall, WritingTheBaseAddressCanFailAfterTheCheck)
-{
-    // The check opens and closes; every value written afterwards fails.
-    const Result r = run("install 0x300", "registered,registry-fails");
-    EXPECT_EQ(1, r.status);
-    EXPECT_TRUE(contains(r.out, "-> 255      registration failed")) << r.out;
-}
-
-TEST(ToolRemove, ReportsTheNumberOfFailedSteps)
-{
-    Result r = run("remove", "registered");
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ("  AZQ4810DELETEALL()             -> 0        registration removed\n", r.out);
-    r = run("remove", "");
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("  AZQ4810DELETEALL()             -> 765      3 of 3 removal steps failed\n", r.out);
-    EXPECT_EQ("[sim] platform calls 3 (device 0, registry 3), notices 3", report(r));
+    EXPECT_EQ("[sim] platform calls 3 (device 0, registry 3), notices 3", report(run("remove", "")));
 }
 
 // ---- demo --------------------------------------------------------------------
@@ -267,54 +256,58 @@ TEST(ToolDemo, RunsTheWholeLifeOfABoard)
               r.err.substr(0, r.err.find("[sim]")));
 }
 
-TEST(ToolDemo, WithoutADeviceItSkipsTheCountingAndStillRemovesTheRegistration)
-{
-    const Result r = run("demo", "no-device");
-    EXPECT_EQ(1, r.status);
-    EXPECT_TRUE(contains(r.out, "AZQ4810INITIALIZE()            -> 255")) << r.out;
-    EXPECT_FALSE(contains(r.out, "READPOSITION")) << r.out;
-    EXPECT_TRUE(contains(r.out, "AZQ4810DELETEALL()             -> 0 ")) << r.out;
-}
+// ---- selftest, and every board command without a device --------------------
 
-// ---- selftest ----------------------------------------------------------------
-
-TEST(ToolSelftest, ASoundBoardPassesOnEveryAxis)
+TEST(ToolBoardRun, TheSelfTestsAnswerAndNoBoardCommandGoesOnWithoutADevice)
 {
-    const Result r = run("selftest");
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ("  AZQ4810INITIALIZE()            -> 0        device open, every axis passed the self-test\n"
-              "  axis  self-test\n"
-              "  0     passed\n"
-              "  1     passed\n"
-              "  2     passed\n"
-              "  3     passed\n"
-              "  AZQ4810CLOSE()                 -> 0        device closed\n",
-              r.out);
-    EXPECT_TRUE(contains(report(r), "notices 0"));
-}
-
-TEST(ToolSelftest, FailingAxesAreNamedAndTheStatusIsOne)
-{
-    const Result r = run("selftest", "still,axis-fails=0,axis-fails=3");
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("  AZQ4810INITIALIZE()            -> 9        device open, axes 0, 3 failed the self-test\n"
-              "  axis  self-test\n"
-              "  0     FAILED\n"
-              "  1     passed\n"
-              "  2     passed\n"
-              "  3     FAILED\n"
-              "  AZQ4810CLOSE()                 -> 0        device closed\n",
-              r.out);
-}
-
-TEST(ToolSelftest, ADeviceThatCannotBeOpenedIsReportedWithTheLibrarysNotice)
-{
-    const Result r = run("selftest", "no-device");
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("  AZQ4810INITIALIZE()            -> 255      the device cannot be opened: is the driver running?\n",
-              r.out);
-    EXPECT_EQ("[ERROR!] Unable to open the read device.", firstLine(r.err));
-    EXPECT_EQ("[sim] platform calls 1 (device 1, registry 0), notices 1", report(r));
+    struct Case {
+        const char* arguments;
+        const char* settings;
+        int status;
+        std::vector<std::string> parts; // in the output, in this order
+        const char* absent;             // not in the output
+        const char* notice;             // the first notice, or null for none at all
+    };
+    const std::string noDevice = "  AZQ4810INITIALIZE()            -> 255      the device cannot be opened: is the "
+                                 "driver running?\n";
+    const char* const openFailed = "[ERROR!] Unable to open the read device.";
+    const Case cases[] = {
+        {"selftest", "still", 0,
+         {"  AZQ4810INITIALIZE()            -> 0        device open, every axis passed the self-test\n"
+          "  axis  self-test\n  0     passed\n  1     passed\n  2     passed\n  3     passed\n"
+          "  AZQ4810CLOSE()                 -> 0        device closed\n"},
+         "FAILED", nullptr},
+        {"selftest", "still,axis-fails=0,axis-fails=3", 1,
+         {"  AZQ4810INITIALIZE()            -> 9        device open, axes 0, 3 failed the self-test\n"
+          "  axis  self-test\n  0     FAILED\n  1     passed\n  2     passed\n  3     FAILED\n"
+          "  AZQ4810CLOSE()                 -> 0        device closed\n"},
+         "-> 255", nullptr},
+        // Without a device each stops after the opening, with no close.
+        {"selftest", "no-device", 1, {noDevice}, "CLOSE", openFailed},
+        {"watch --count 1", "no-device", 1, {noDevice}, "axis 0", openFailed},
+        {"shell", "no-device", 1, {noDevice}, "READPOSITION", openFailed},
+        // The demo skips the counting and still removes the registration.
+        {"demo", "no-device", 1, {noDevice, "  AZQ4810DELETEALL()             -> 0 "}, "READPOSITION",
+         "[First time setup.]"},
+    };
+    for (const Case& c : cases) {
+        const std::string line = std::string(c.arguments) + " with " + c.settings;
+        const Result r = run(c.arguments, c.settings, "read 0\n");
+        EXPECT_EQ(c.status, r.status) << line;
+        size_t at = 0;
+        for (const std::string& part : c.parts) {
+            at = r.out.find(part, at);
+            EXPECT_NE(std::string::npos, at) << line << ": " << part << "\n" << r.out;
+        }
+        EXPECT_FALSE(contains(r.out, c.absent)) << line << "\n" << r.out;
+        if (c.notice == nullptr) {
+            EXPECT_TRUE(contains(report(r), "notices 0")) << line;
+        } else {
+            EXPECT_EQ(c.notice, firstLine(r.err).substr(0, std::string(c.notice).size())) << line;
+        }
+    }
+    // The opening of the read handle is the only platform call.
+    EXPECT_EQ("[sim] platform calls 1 (device 1, registry 0), notices 1", report(run("selftest", "no-device")));
 }
 
 // ---- watch -------------------------------------------------------------------
@@ -429,8 +422,7 @@ TEST(ToolShell, RunsAPipedScriptAndClosesAtTheEnd)
                       "preset 2 0xFFFFFF\n"
                       "mode 4 15\n"
                       "mode 0 0   # the low field of port 8\n"
-                      "read\n"
-                      "help\n");
+                      "read\n");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("  AZQ4810INITIALIZE()            -> 0        device open, every axis passed the self-test\n"
               "  AZQ4810SETMULTIPLIER(4)        -> 0\n"
@@ -444,13 +436,6 @@ TEST(ToolShell, RunsAPipedScriptAndClosesAtTheEnd)
               "  AZQ4810READPOSITION(1)         -> -2468078\n"
               "  AZQ4810READPOSITION(2)         -> -2468078\n"
               "  AZQ4810READPOSITION(3)         -> -2468078\n"
-              "  read [AXIS]           the position of one axis (0..3), or of all four\n"
-              "  reset AXIS            reset the axis's counter\n"
-              "  preset AXIS VALUE     load the axis's preset register (-8388608..16777215)\n"
-              "  multiplier 1|2|4      set the count multiplier of every axis\n"
-              "  mode SELECTOR VALUE   set mode field SELECTOR (0..3, or 4 for all) to VALUE (0..15)\n"
-              "  help                  this list\n"
-              "  quit                  close the device and stop\n"
               "  AZQ4810CLOSE()                 -> 0        device closed\n",
               r.out);
     EXPECT_TRUE(contains(report(r), "notices 0"));
@@ -525,13 +510,6 @@ TEST(ToolShell, PromptsOnlyOnATerminal)
     ASSERT_EQ(0, pclose(pipe));
     EXPECT_TRUE(contains(out, "zq4810> ")) << out;
     EXPECT_TRUE(contains(out, "AZQ4810READPOSITION(0)")) << out;
-}
-
-TEST(ToolShell, ADeviceThatCannotBeOpenedEndsTheShellBeforeItReads)
-{
-    const Result r = run("shell", "no-device", "read 0\n");
-    EXPECT_EQ(1, r.status);
-    EXPECT_FALSE(contains(r.out, "READPOSITION"));
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // what it exports and by which ordinals, what it imports, that nothing of it
 // runs on load; and, for the 32-bit DLL, that every export removes its own
 // arguments, for the 64-bit one, that every export can be unwound.
-#include "tests/win32/harness.h"
+#include "tests/windows/harness.h"
 
 #include "tests/support.h"
 

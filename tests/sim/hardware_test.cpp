@@ -1,4 +1,4 @@
-// The simulated board on its own: the chip behaviour the library's sequences
+// The board's hardware model on its own: the chip behaviour the library's sequences
 // rely on, driven through the simulator's controls and the exports; and the
 // motion step that the host simulator and the simulated driver both feed
 // with their clocks.
@@ -9,9 +9,9 @@ using namespace TestSupport;
 
 namespace {
 
-using BoardModelTest = LibraryTest;
+using HardwareTest = LibraryTest;
 
-TEST_F(BoardModelTest, PowersOnWithZeroCountersAndMultiplierOne)
+TEST_F(HardwareTest, PowersOnWithZeroCountersAndMultiplierOne)
 {
     for (int axis = 0; axis < 4; ++axis) {
         EXPECT_EQ(Sim::counter(axis), 0u);
@@ -23,7 +23,7 @@ TEST_F(BoardModelTest, PowersOnWithZeroCountersAndMultiplierOne)
     EXPECT_EQ(Sim::modePort(7), -1);
 }
 
-TEST_F(BoardModelTest, MotionWrapsAt24BitsBothWays)
+TEST_F(HardwareTest, MotionWrapsAt24BitsBothWays)
 {
     Sim::setCounter(0, 0xFFFFFE);
     Sim::moveAxis(0, 3);
@@ -37,15 +37,15 @@ TEST_F(BoardModelTest, MotionWrapsAt24BitsBothWays)
     EXPECT_EQ(Sim::counter(3), 0u);
 }
 
-TEST(BoardModelMotion, EachAxisFollowsItsRateAtItsMultiplierAndAHeldStepIsDropped)
+TEST(HardwareMotion, EachAxisFollowsItsRateAtItsMultiplierAndAHeldStepIsDropped)
 {
-    BoardModel::Board board;
-    BoardModel::powerOn(board);
-    BoardModel::Motion motion;
+    Hardware::Board board;
+    Hardware::powerOn(board);
+    Hardware::Motion motion;
     const int rates[4] = {100, -250, 3, 0};
-    BoardModel::startMotion(motion, rates, 1000); // a clock in milliseconds
+    Hardware::startMotion(motion, rates, 1000); // a clock in milliseconds
     struct Step {
-        BoardModel::Ticks now;
+        Hardware::Ticks now;
         bool held;
         uint32_t counters[4];
     };
@@ -58,14 +58,14 @@ TEST(BoardModelMotion, EachAxisFollowsItsRateAtItsMultiplierAndAHeldStepIsDroppe
         {5000, false, {600, 0x1000000 - 750, 9, 0}},
     };
     for (const Step& step : steps) {
-        BoardModel::followMotion(motion, board, step.now, 1000, step.held);
+        Hardware::followMotion(motion, board, step.now, 1000, step.held);
         for (int axis = 0; axis < 4; ++axis) {
             EXPECT_EQ(board.axes[axis].counter, step.counters[axis]) << "at " << step.now << ", axis " << axis;
         }
         board.axes[0].multiplier = 4;
     }
     // A clock that counts nothing per second moves nothing.
-    BoardModel::followMotion(motion, board, 9000, 0, false);
+    Hardware::followMotion(motion, board, 9000, 0, false);
     EXPECT_EQ(board.axes[0].counter, 600u);
 }
 

@@ -2,7 +2,7 @@
 // DLL keeps calling through its table exactly as it would call Windows; only
 // the addresses in the table change, so the code under test is the shipped
 // code, with its real calling convention.
-#include "tests/win32/harness.h"
+#include "tests/windows/harness.h"
 
 #include "platform/sim/internal.h"
 

@@ -1,7 +1,7 @@
 # The test suite cross-built into a Windows program that links to the real
 # 2KZQ4810.dll through its import library: the same sources for the 32-bit
 # and the 64-bit DLL (the harness follows the width being built). Included by
-# tests/win32 and tests/win64.
+# tests/windows and tests/win64.
 include(${CMAKE_CURRENT_LIST_DIR}/../suite.cmake)
 set(ZQ4810_WINDOWS_SUITE_DIR ${CMAKE_CURRENT_LIST_DIR})
 

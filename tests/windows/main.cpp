@@ -1,6 +1,6 @@
 // The Windows test program: the whole test suite, run on the real DLL. Before
 // any test, the DLL's imports are pointed at the simulated platform.
-#include "tests/win32/harness.h"
+#include "tests/windows/harness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,15 @@
-// The counter board as the library sees it through its ports: four axes of a
-// 24-bit counter chip and two mode ports.
+// The board's hardware as it answers at its ports: four axes of a 24-bit
+// counter chip and two mode ports. Not the library's side, which sends the
+// byte sequences (board/, CounterBoard), nor the simulated device's, which
+// puts faults in front of this model (platform/sim/ports.cpp).
 //
 // This unit is freestanding: no C library, no heap and no host types, so the
-// same source serves the host simulator and the simulated kernel driver. All
-// state lives in a Board the caller owns.
+// same source serves the host simulator (platform/sim/ports.cpp) and the
+// simulated kernel driver (driver/ports_simulated.cpp). All state lives in a
+// Board the caller owns.
 #pragma once
 
-namespace BoardModel {
+namespace Hardware {
 
 typedef unsigned char Byte;
 typedef unsigned int Word;
@@ -22,9 +25,8 @@ struct Axis {
     Word preset;      // 24-bit preset register, loaded byte by byte
     Word counter;     // 24-bit counter
     Word latch;       // output latch, read byte by byte
-    Byte pointer;     // which byte (0..2) the data port reaches next
-    Byte multiplier;  // counts per encoder cycle: 1, 2 or 4
-    Byte lastSetting; // last control byte that is neither a command nor a multiplier
+    Byte pointer;    // which byte (0..2) the data port reaches next
+    Byte multiplier; // counts per encoder cycle: 1, 2 or 4
 };
 
 struct Board {
@@ -42,11 +44,12 @@ Byte readPort(Board& board, Word offset);
 // A port write: the data port loads the next preset byte, the control port
 // takes a command (0x01 byte pointer, 0x02 reset counter, 0x08 counter from
 // preset, 0x10 latch from counter, any together) or a multiplier
-// (0xA8, 0xB0, 0xB8); the mode ports store the byte.
+// (0xA8, 0xB0, 0xB8), and ignores any other byte; the mode ports store the
+// byte.
 void writePort(Board& board, Word offset, Byte value);
 
 // Encoder motion: cycles (negative backwards) times the axis's multiplier,
 // wrapping at 24 bits.
 void move(Board& board, Word axis, int cycles);
 
-} // namespace BoardModel
+} // namespace Hardware

@@ -1,6 +1,6 @@
-#include "model/board_model.h"
+#include "model/hardware.h"
 
-namespace BoardModel {
+namespace Hardware {
 
 namespace {
 
@@ -46,8 +46,6 @@ void control(Axis& axis, Byte value)
     }
     if ((value & CommandMask) == 0) {
         command(axis, value);
-    } else {
-        axis.lastSetting = value;
     }
 }
 
@@ -56,7 +54,7 @@ void control(Axis& axis, Byte value)
 void powerOn(Board& board)
 {
     for (Axis& axis : board.axes) {
-        axis = Axis{0, 0, 0, 0, 1, 0};
+        axis = Axis{0, 0, 0, 0, 1};
     }
     for (Byte& port : board.modePorts) {
         port = 0;
@@ -108,4 +106,4 @@ void move(Board& board, Word axis, int cycles)
     target.counter = (target.counter + counts) & CounterMask;
 }
 
-} // namespace BoardModel
+} // namespace Hardware
