@@ -129,6 +129,9 @@ uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
     return breached() ? StatusDriverBroke : state.request.status;
 }
 
+// The Win32 errors of the statuses this kernel gives, as the system maps them.
+constexpr uint32_t ErrorGenFailure = 31, ErrorMoreData = 234, ErrorNoAccess = 998, ErrorNoSystemResources = 1450;
+
 uint32_t errorOf(uint32_t status)
 {
     struct Mapping {
@@ -137,15 +140,15 @@ uint32_t errorOf(uint32_t status)
     constexpr Mapping Mappings[] = {
         {StatusInvalidDeviceRequest, ERROR_INVALID_FUNCTION}, {StatusInvalidParameter, ERROR_INVALID_PARAMETER},
         {StatusObjectNameNotFound, ERROR_FILE_NOT_FOUND},     {StatusAccessDenied, ERROR_ACCESS_DENIED},
-        {StatusInvalidHandle, ERROR_INVALID_HANDLE},          {StatusAccessViolation, 998},  // ERROR_NOACCESS
-        {StatusInsufficientResources, 1450},                  {StatusBufferOverflow, 234},   // ERROR_MORE_DATA
+        {StatusInvalidHandle, ERROR_INVALID_HANDLE},          {StatusAccessViolation, ErrorNoAccess},
+        {StatusInsufficientResources, ErrorNoSystemResources}, {StatusBufferOverflow, ErrorMoreData},
     };
     for (const Mapping& mapping : Mappings) {
         if (mapping.status == status) {
             return mapping.error;
         }
     }
-    return ERROR_GEN_FAILURE;
+    return ErrorGenFailure;
 }
 
 } // namespace

@@ -614,13 +614,13 @@ uint8_t portAccess(bool write, uint64_t port, int size, uint8_t value, const cha
         return 0xFF;
     }
     if (state.turning) {
-        BoardModel::followMotion(state.motion, state.board, state.clock, TicksPerSecond, false);
+        Hardware::followMotion(state.motion, state.board, state.clock, TicksPerSecond, false);
     }
     const uint32_t offset = static_cast<uint32_t>(port - state.portBase);
     if (write) {
-        BoardModel::writePort(state.board, offset, value);
+        Hardware::writePort(state.board, offset, value);
     } else {
-        value = BoardModel::readPort(state.board, offset);
+        value = Hardware::readPort(state.board, offset);
     }
     appendToken(state.ports, write ? 'w' : 'r', offset, value, false);
     return value;
@@ -880,7 +880,7 @@ void placeBoard()
         if (Sim::registryValue(parameters, "IoPortCount", &type, reinterpret_cast<uint8_t*>(&count), &size) &&
             type == REG_DWORD && size == 4) {
             state.portBase = address;
-            state.portCount = count < BoardModel::PortCount ? count : BoardModel::PortCount;
+            state.portCount = count < Hardware::PortCount ? count : Hardware::PortCount;
         }
     }
 }
@@ -1102,7 +1102,7 @@ bool load(const char* path)
     for (uint64_t& slot : slots) {
         slot = 0;
     }
-    BoardModel::powerOn(state.board);
+    Hardware::powerOn(state.board);
     const int width = Emulator::imageBits(path);
     if (!Emulator::open(state.machine, width == 64 ? 64 : 32)) {
         return Emulator::fail(state.error, "%s: the emulator cannot start", path);
@@ -1224,14 +1224,14 @@ void clearTraces()
     state.ports = Trace{};
 }
 
-BoardModel::Board& board()
+Hardware::Board& board()
 {
     return state.board;
 }
 
-void turnEncoders(const int cyclesPerSecond[BoardModel::AxisCount])
+void turnEncoders(const int cyclesPerSecond[Hardware::AxisCount])
 {
-    BoardModel::startMotion(state.motion, cyclesPerSecond, state.clock);
+    Hardware::startMotion(state.motion, cyclesPerSecond, state.clock);
     state.turning = true;
 }
 

@@ -13,7 +13,7 @@
 // in breach(), naming the request and the instruction.
 #pragma once
 
-#include "model/board_model.h"
+#include "model/hardware.h"
 #include "platform/win32.h"
 
 #include <stddef.h>
@@ -102,8 +102,8 @@ void clearTraces();
 
 // The board behind the ports, and its encoders: axis n turns at
 // cyclesPerSecond[n] with the clock (negative backwards).
-BoardModel::Board& board();
-void turnEncoders(const int cyclesPerSecond[BoardModel::AxisCount]);
+Hardware::Board& board();
+void turnEncoders(const int cyclesPerSecond[Hardware::AxisCount]);
 // The clock, which runs only when told: KeQueryPerformanceCounter counts
 // TicksPerSecond a second.
 constexpr uint64_t TicksPerSecond = 10000000;

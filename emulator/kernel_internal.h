@@ -117,8 +117,8 @@ struct State {
     // The registered ports, where the board sits.
     uint32_t portBase = 0;
     uint32_t portCount = 0;
-    BoardModel::Board board = {};
-    BoardModel::Motion motion = {};
+    Hardware::Board board = {};
+    Hardware::Motion motion = {};
     bool turning = false;
     uint64_t clock = 0;
     char log[8192] = "";

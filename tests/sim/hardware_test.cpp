@@ -69,4 +69,82 @@ TEST(HardwareMotion, EachAxisFollowsItsRateAtItsMultiplierAndAHeldStepIsDropped)
     EXPECT_EQ(board.axes[0].counter, 600u);
 }
 
+// What the board answers at each of its 16 ports, and what each kind of
+// control byte does to an axis: the model behind both simulated drivers and
+// behind the emulated kernel's ports, so every proof through them rests on it.
+TEST(HardwarePorts, EveryPortAndEveryKindOfControlByte)
+{
+    struct Axis {
+        Hardware::Word counter, preset, latch;
+        Hardware::Byte pointer, multiplier;
+    };
+    const Axis start = {0x123456, 0xABCDEF, 0x777777, 2, 1};
+    struct Case {
+        Hardware::Byte control;
+        Axis after;
+    };
+    const Case cases[] = {
+        {0x00, start},                                         // no command bit
+        {0x01, {0x123456, 0xABCDEF, 0x777777, 0, 1}},          // byte pointer reset
+        {0x02, {0, 0xABCDEF, 0x777777, 2, 1}},                 // counter reset
+        {0x08, {0xABCDEF, 0xABCDEF, 0x777777, 2, 1}},          // counter from preset
+        {0x10, {0x123456, 0xABCDEF, 0x123456, 2, 1}},          // latch from counter
+        {0x0A, {0xABCDEF, 0xABCDEF, 0x777777, 2, 1}},          // reset, then load
+        {0x12, {0, 0xABCDEF, 0, 2, 1}},                        // reset, then latch
+        {0x18, {0xABCDEF, 0xABCDEF, 0xABCDEF, 2, 1}},          // load, then latch
+        {0x1B, {0xABCDEF, 0xABCDEF, 0xABCDEF, 0, 1}},          // all four
+        {0x24, start},                                         // command bits no command uses
+        {0xA8, start},                                         // one count a cycle
+        {0xB0, {0x123456, 0xABCDEF, 0x777777, 2, 2}},
+        {0xB8, {0x123456, 0xABCDEF, 0x777777, 2, 4}},
+        {0x40, start},                                         // settings: top bits set
+        {0xA9, start},
+        {0xC3, start},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "control byte 0x" << std::hex << int{c.control});
+        Hardware::Board board;
+        Hardware::powerOn(board);
+        board.axes[1] = Hardware::Axis{start.preset, start.counter, start.latch, start.pointer, start.multiplier};
+        Hardware::writePort(board, 3, c.control);
+        const Hardware::Axis& axis = board.axes[1];
+        EXPECT_EQ(axis.counter, c.after.counter);
+        EXPECT_EQ(axis.preset, c.after.preset);
+        EXPECT_EQ(axis.latch, c.after.latch);
+        EXPECT_EQ(axis.pointer, c.after.pointer);
+        EXPECT_EQ(axis.multiplier, c.after.multiplier);
+        EXPECT_EQ(board.axes[0].counter, 0u); // the other axes hear nothing
+    }
+
+    // Every port read once, in order, on a board whose latches and mode
+    // ports hold known bytes: a data port gives its latch byte at the
+    // pointer and moves on, a control port reads 0, the mode ports what was
+    // written, the six ports above them 0xFF; writing those changes nothing.
+    Hardware::Board board;
+    Hardware::powerOn(board);
+    for (Hardware::Word i = 0; i < Hardware::AxisCount; ++i) {
+        board.axes[i].latch = 0x030201 * (i + 1);
+        board.axes[i].pointer = static_cast<Hardware::Byte>(i % 3);
+    }
+    Hardware::writePort(board, 8, 0x5A);
+    Hardware::writePort(board, 9, 0xA5);
+    const Hardware::Board before = board;
+    for (Hardware::Word port = 10; port < Hardware::PortCount; ++port) {
+        Hardware::writePort(board, port, 0x99);
+    }
+    for (Hardware::Word i = 0; i < Hardware::AxisCount; ++i) {
+        const Hardware::Axis &now = board.axes[i], &then = before.axes[i];
+        EXPECT_TRUE(now.counter == then.counter && now.preset == then.preset && now.latch == then.latch &&
+                    now.pointer == then.pointer && now.multiplier == then.multiplier);
+    }
+    EXPECT_TRUE(board.modePorts[0] == 0x5A && board.modePorts[1] == 0xA5);
+    const int expected[Hardware::PortCount] = {0x01, 0, 0x04, 0, 0x09, 0, 0x04, 0, 0x5A, 0xA5,
+                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    for (Hardware::Word port = 0; port < Hardware::PortCount; ++port) {
+        EXPECT_EQ(Hardware::readPort(board, port), expected[port]) << "port " << port;
+    }
+    EXPECT_EQ(board.axes[0].pointer, 1); // each data port moved on by one
+    EXPECT_EQ(board.axes[2].pointer, 0);
+}
+
 } // namespace
