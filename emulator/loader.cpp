@@ -302,6 +302,8 @@ void countInstructions(bool on)
         const Range code = state.dll.code[0];
         uc_hook_add(state.machine.uc, &state.counter, UC_HOOK_CODE, reinterpret_cast<void*>(onCode), nullptr,
                     code.begin, code.end - 1);
+        // Code already translated would run on uncounted.
+        uc_ctl_remove_cache(state.machine.uc, code.begin, code.end);
     } else if (!on && state.counter != 0) {
         uc_hook_del(state.machine.uc, state.counter);
         state.counter = 0;
