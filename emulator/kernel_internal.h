@@ -133,6 +133,66 @@ struct State {
 
 extern State state;
 
+constexpr uint8_t PassiveLevel = 0;
+constexpr uint8_t DispatchLevel = 2;
+constexpr uint32_t DeviceInitializing = 0x80; // a device's flag until DriverEntry returns
+constexpr char RegistryRoot[] = "\\Registry\\Machine\\";
+
+// The kernel's address space, from the top half's usual start on: stubs, a
+// pool for the objects it makes, the request area, a stack, the driver.
+constexpr uint64_t KernelBase32 = 0x80000000;
+constexpr uint64_t KernelBase64 = 0xFFFFF80000000000;
+constexpr uint64_t StubOffset = 0x00010000;
+constexpr uint64_t PoolOffset = 0x00020000;
+constexpr uint64_t PoolSize = 0x00010000;
+constexpr uint64_t IrpOffset = 0x00100000;
+constexpr uint64_t StackOffset = 0x00200000;
+constexpr uint64_t StackSize = 0x6000;
+constexpr uint64_t ImageOffset = 0x00400000;
+
+inline Emulator::Machine& cpu()
+{
+    return state.machine;
+}
+
+inline uint16_t read16(uint64_t address)
+{
+    return Emulator::guest16(cpu(), address);
+}
+
+inline uint32_t read32(uint64_t address)
+{
+    return Emulator::guest32(cpu(), address);
+}
+
+// The functions a driver may import (kernel_functions.cpp): each takes the
+// guest's arguments as its convention passes them.
+using Handler = uint64_t (*)(const uint64_t* arguments);
+struct Function {
+    const char* library;
+    const char* name;
+    Emulator::Convention convention; // on i386; x64 has one
+    int arguments;
+    Handler handler;
+    int widths; // 32, 64, or 0 for both
+    bool wide;  // a 64-bit result, in edx:eax on i386
+};
+constexpr int FunctionCount = 17;
+constexpr int MaxArguments = 8;
+extern const Function Functions[FunctionCount];
+// Where the driver's import table holds each, once bound; 0 when not imported.
+extern uint64_t functionSlots[FunctionCount];
+
+bool inRange(uint64_t address, uint64_t size, uint64_t begin, uint64_t length);
+// What the driver may write: its own data and stack, and what the kernel
+// hands it to fill in.
+bool driverMayWrite(uint64_t address, uint64_t size);
+// "ZQ4810.sys+0x1234 (..)" of the instruction running.
+const char* instructionText();
+// A port access of the driver's, checked and served by the board; by says
+// what made it, for a breach.
+uint8_t portAccess(bool write, uint64_t port, int size, uint8_t value, const char* by);
+
 // The kernel's address space.
 uint64_t stubBase();
 uint64_t stackTop();
