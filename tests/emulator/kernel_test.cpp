@@ -7,15 +7,13 @@
 #include "emulator/kernel.h"
 #include "emulator/loader.h"
 #include "platform/sim/control.h"
+#include "tests/emulator/wrong_file.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -640,37 +638,14 @@ TEST_P(DriverRules, EachRuleBrokenByAPatchedCopyIsCaught)
 // of its code runs.
 TEST_P(DriverStart, AFileTheKernelCannotRunIsRefusedInOneLine)
 {
-    struct Case {
-        const char* what;
-        std::string from, to;
-        const char* error;
-    };
-    const Case cases[] = {
+    const WrongFile::Case cases[] = {
         {"not an executable", "MZ", "ZM", "not a PE file"},
         {"an import this kernel does not have", "ZwClose", "ZwClosX", "imports ntoskrnl.exe!ZwClosX, which this kernel"},
         {"a DLL", "", "", "not a driver (a DLL"},
     };
-    const std::string path = testing::TempDir() + "zq4810_wrong.sys";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::ifstream in(GetParam().path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (c.from.empty()) {
-            // The DLL flag in the file header's characteristics.
-            const size_t characteristics = static_cast<uint8_t>(bytes[0x3C]) + 4 + 18;
-            bytes[characteristics + 1] = static_cast<char>(bytes[characteristics + 1] | 0x20);
-        } else {
-            const size_t at = bytes.find(c.from);
-            ASSERT_NE(at, std::string::npos);
-            bytes.replace(at, c.to.size(), c.to);
-        }
-        std::ofstream(path, std::ios::binary) << bytes;
-        EXPECT_FALSE(Kernel::load(path.c_str()));
-        const std::string error = Kernel::error();
-        EXPECT_NE(error.find(c.error), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos);
+    for (const WrongFile::Case& wrong : cases) {
+        WrongFile::expectRefused(GetParam().path, wrong, Kernel::load, Kernel::error);
     }
-    std::remove(path.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverStart, testing::ValuesIn(Drivers), nameOf);

@@ -3,13 +3,12 @@
 // the file as a wrong build would leave it, and expects the loader's one-line
 // reason. The real DLL is loaded again after each.
 #include "emulator/loader.h"
+#include "tests/emulator/wrong_file.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -109,52 +108,19 @@ TEST_F(LoaderTest, MovedImageRunsAlike)
     EXPECT_EQ(atItsBase.rfind("0 -2468078 1 0 w8=00 ", 0), 0u) << atItsBase;
 }
 
-std::vector<uint8_t> shippedBytes()
-{
-    std::ifstream in(EmulatedSuite::dllPath(), std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Replaces the first occurrence of a text in the file's bytes.
-bool replace(std::vector<uint8_t>& bytes, const std::string& from, const std::string& to)
-{
-    const std::string all(bytes.begin(), bytes.end());
-    const size_t at = all.find(from);
-    if (at == std::string::npos) {
-        return false;
-    }
-    std::copy(to.begin(), to.end(), bytes.begin() + static_cast<long>(at));
-    return true;
-}
-
 TEST_F(LoaderTest, RefusesAWrongFileInOneLine)
 {
-    struct Case {
-        const char* what;
-        std::string from, to;
-        const char* error;
-    };
-    const Case cases[] = {
+    const WrongFile::Case cases[] = {
         {"not an executable", "MZ", "ZM", "not a PE file"},
         {"an x64 machine with a 32-bit header", std::string("PE\0\0\x4c\x01", 6), std::string("PE\0\0\x64\x86", 6),
          "not a PE32+ x86-64 image (machine 0x8664, optional header 0x10b)"},
         {"a tenth import", "MessageBoxA", "MessageBoxW", "imports USER32.dll!MessageBoxW, not one of the nine functions"},
         {"an export missing", "AZQ4810CLOSE", "AZQ4810CLOSX", "does not export AZQ4810CLOSE"},
     };
-    const std::string path = testing::TempDir() + "zq4810_wrong.dll";
-    for (const Case& wrong : cases) {
-        SCOPED_TRACE(wrong.what);
-        std::vector<uint8_t> bytes = shippedBytes();
-        ASSERT_GT(bytes.size(), 1024u);
-        ASSERT_TRUE(replace(bytes, wrong.from, wrong.to));
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-        EXPECT_FALSE(Emulator::load(path.c_str()));
-        const std::string error = Emulator::error();
-        EXPECT_NE(error.find(wrong.error), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos);
+    for (const WrongFile::Case& wrong : cases) {
+        WrongFile::expectRefused(
+            EmulatedSuite::dllPath(), wrong, [](const char* path) { return Emulator::load(path); }, Emulator::error);
     }
-    std::remove(path.c_str());
 }
 
 } // namespace
