@@ -157,7 +157,7 @@ static class Tests
                 }
             }
             Console.WriteLine((problem != null ? "FAILED " : skipped != null ? "skipped " : "passed ") + name +
-                              (problem ?? (skipped != null ? ": " + skipped : "")));
+                              (problem != null ? ": " + problem : skipped != null ? ": " + skipped : ""));
             cases.Append("  <testcase classname=\"dotnet\" name=\"" + System.Security.SecurityElement.Escape(name) + "\">");
             if (problem != null)
             {
