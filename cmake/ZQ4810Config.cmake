@@ -3,17 +3,25 @@
 # compiler in use, and the headers (#include <2KZQ4810/exports.h>).
 #
 # One installation may hold both architectures: the 32-bit files in bin/ and
-# lib/, the 64-bit ones in bin/x64/ and lib/x64/. A build gets the DLL its
+# lib/, the 64-bit ones in bin/x64/ and lib/x64/. The release archive keeps
+# them in x86/ and lib/x86/, x64/ and lib/x64/. A build gets the DLL its
 # programs can load, by its pointer size.
 get_filename_component(_zq4810_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(_zq4810_bits 64)
+    set(_zq4810_width x64)
     set(_zq4810_bin "${_zq4810_prefix}/bin/x64")
     set(_zq4810_lib "${_zq4810_prefix}/lib/x64")
 else()
     set(_zq4810_bits 32)
+    set(_zq4810_width x86)
     set(_zq4810_bin "${_zq4810_prefix}/bin")
     set(_zq4810_lib "${_zq4810_prefix}/lib")
+endif()
+# Only the archive has lib/x86/ (an installation's 32-bit files lie in lib/).
+if(EXISTS "${_zq4810_prefix}/lib/x86")
+    set(_zq4810_bin "${_zq4810_prefix}/${_zq4810_width}")
+    set(_zq4810_lib "${_zq4810_prefix}/lib/${_zq4810_width}")
 endif()
 
 if(NOT EXISTS "${_zq4810_bin}/2KZQ4810.dll")
@@ -34,6 +42,7 @@ elseif(NOT TARGET ZQ4810::ZQ4810)
     unset(_zq4810_implib)
 endif()
 unset(_zq4810_bits)
+unset(_zq4810_width)
 unset(_zq4810_bin)
 unset(_zq4810_lib)
 unset(_zq4810_prefix)

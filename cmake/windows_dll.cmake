@@ -42,15 +42,19 @@ target_link_options(zq4810_dll PRIVATE
 target_link_libraries(zq4810_dll PRIVATE kernel32 advapi32 user32 gcc)
 set_property(TARGET zq4810_dll PROPERTY LINK_DEPENDS ${ZQ4810_DEF})
 
+# GNU dlltool names the archive's members and symbols after the output's
+# path as given: run in the output's folder, it gives every build the same
+# bytes wherever the build lies.
 set(ZQ4810_IMPLIB_GNU ${PROJECT_BINARY_DIR}/lib/lib2KZQ4810.dll.a)
 set(ZQ4810_IMPLIB_MSVC ${PROJECT_BINARY_DIR}/lib/2KZQ4810.lib)
 add_custom_command(
     OUTPUT ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/lib
-    COMMAND ${CMAKE_DLLTOOL} ${ZQ4810_DLLTOOL_FLAGS} -d ${ZQ4810_DEF} -l ${ZQ4810_IMPLIB_GNU}
+    COMMAND ${CMAKE_DLLTOOL} ${ZQ4810_DLLTOOL_FLAGS} -d ${ZQ4810_DEF} -l lib2KZQ4810.dll.a
     COMMAND ${ZQ4810_LLVM_DLLTOOL} -m ${ZQ4810_LLVM_MACHINE} ${ZQ4810_DLLTOOL_FLAGS} -d ${ZQ4810_DEF}
             -l ${ZQ4810_IMPLIB_MSVC}
     DEPENDS ${ZQ4810_DEF}
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/lib
     COMMENT "Import libraries of 2KZQ4810.dll (${ZQ4810_LLVM_MACHINE})"
     VERBATIM)
 add_custom_target(zq4810_implibs ALL DEPENDS ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} zq4810_dll)
