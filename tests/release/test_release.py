@@ -159,7 +159,7 @@ def cmake_consumer(root, width):
     """An application's build with find_package(ZQ4810) against the unpacked
     tree: a program of this width, with this width's DLL copied beside it."""
     build = os.path.join(root, "..", f"consumer-{width}")
-    status, output = run("cmake", "-S", os.path.join(SOURCE, "tests", "win32", "consumer"), "-B", build, "-G", "Ninja",
+    status, output = run("cmake", "-S", os.path.join(SOURCE, "tests", "windows", "consumer"), "-B", build, "-G", "Ninja",
                          f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(SOURCE, 'cmake', TOOLCHAIN[width])}",
                          f"-DZQ4810_DIR={os.path.join(root, 'lib', 'cmake', 'ZQ4810')}")
     assert status == 0, output
