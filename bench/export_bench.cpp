@@ -8,6 +8,7 @@
 // the request trace full after the first few thousand requests, so recording
 // a request is a bounds check.
 #include "api/exports.h"
+#include "install/registry_paths.h"
 #include "platform/sim/control.h"
 #include "platform/sim/internal.h"
 #include "tests/heap_counter.h"
@@ -93,10 +94,10 @@ void boardStartBare()
 
 // ---- The registry, bare ----------------------------------------------------------
 
-const char* const ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
-const char* const ParametersKey = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
-const char* const ServicesRoot = "SYSTEM\\CurrentControlSet\\Services\\";
-const char* const EventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\ZQ4810";
+using RegistryPaths::EventSourceKey;
+using RegistryPaths::ParametersKey;
+using RegistryPaths::ServiceKey;
+const char* const ServicesRoot = RegistryPaths::ServicesRootOpened;
 
 HKEY createBare(const char* path)
 {

@@ -4,6 +4,7 @@
 // makes, and divides by the platform calls this program reports.
 //
 // Usage: zq4810_instruction_driver EXPORT [times]
+//        zq4810_instruction_driver --list    (the exports it counts, one a line)
 #include "bench/scenarios.h"
 
 #include <cstdio>
@@ -12,6 +13,12 @@
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
+        for (const Scenarios::Scenario& e : Scenarios::All) {
+            std::printf("%s\n", e.name);
+        }
+        return 0;
+    }
     const Scenarios::Scenario* chosen = nullptr;
     for (const Scenarios::Scenario& e : Scenarios::All) {
         if (argc >= 2 && std::strcmp(argv[1], e.name) == 0) {

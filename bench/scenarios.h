@@ -5,6 +5,7 @@
 #pragma once
 
 #include "api/exports.h"
+#include "install/registry_paths.h"
 #include "platform/sim/control.h"
 
 namespace Scenarios {
@@ -37,7 +38,7 @@ inline const Scenario All[] = {
     // Removes a registration the driver has run on, so every deletion succeeds.
     {"DELETEALL", "`AZQ4810DELETEALL`",
      [] {
-         Sim::registryCreateKey("SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Enum");
+         Sim::registryCreateKey(RegistryPaths::EnumKey);
          return AZQ4810SETBASEADDRESS(0x300);
      },
      [] { return AZQ4810DELETEALL(); }, true},

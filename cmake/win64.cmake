@@ -13,32 +13,14 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 # writes each stdcall name with its decoration (NAME@N), which --kill-at
 # drops from the export; x64 has one calling convention and decorates
 # nothing, so the linker and dlltool need the bare names there. They are
-# taken from api/2KZQ4810.def at configure time, and configuring again
-# follows any change to it.
-set(ZQ4810_DEF_SOURCE ${PROJECT_SOURCE_DIR}/api/2KZQ4810.def)
+# taken from api/2KZQ4810.def at configure time (cmake/exports.cmake).
 set(ZQ4810_DEF ${PROJECT_BINARY_DIR}/2KZQ4810.def)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZQ4810_DEF_SOURCE})
-file(STRINGS ${ZQ4810_DEF_SOURCE} def_lines)
-set(def "; Names and ordinals of the exports of the 64-bit DLL, undecorated.\n")
-set(def_exports 0)
-foreach(line IN LISTS def_lines)
-    if(line MATCHES "^[ \t]*;")
-        continue()
-    endif()
-    if(line MATCHES "^([ \t]+)([A-Za-z_][A-Za-z0-9_]*)@[0-9]+([ \t]+@[0-9]+)[ \t]*$")
-        set(line "${CMAKE_MATCH_1}${CMAKE_MATCH_2}${CMAKE_MATCH_3}")
-        math(EXPR def_exports "${def_exports} + 1")
-    elseif(line MATCHES "@[0-9]+[ \t]+@")
-        message(FATAL_ERROR "${ZQ4810_DEF_SOURCE}: cannot undecorate '${line}'")
-    endif()
-    string(APPEND def "${line}\n")
+set(def "; Names and ordinals of the exports of the 64-bit DLL, undecorated.\nLIBRARY \"2KZQ4810.dll\"\nEXPORTS\n")
+foreach(name ordinal IN ZIP_LISTS ZQ4810_EXPORT_NAMES ZQ4810_EXPORT_ORDINALS)
+    string(APPEND def "    ${name} @${ordinal}\n")
 endforeach()
-if(NOT def_exports EQUAL 11)
-    message(FATAL_ERROR "${ZQ4810_DEF_SOURCE}: ${def_exports} exports found, 11 expected")
-endif()
 file(CONFIGURE OUTPUT ${ZQ4810_DEF} CONTENT "${def}" @ONLY)
 unset(def)
-unset(def_lines)
 
 # The 64-bit DLL keeps its unwind tables: on x64 every function that calls
 # another must have them, or a debugger, a crash dump or an exception raised

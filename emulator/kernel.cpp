@@ -228,8 +228,7 @@ void makeDriverObject()
 void placeBoard()
 {
     uint32_t type = 0, size = 4, address = 0, count = 0;
-    char parameters[96];
-    std::snprintf(parameters, sizeof parameters, "%s\\Parameters", ServicePath);
+    const char* parameters = RegistryPaths::ParametersKey;
     if (Sim::registryValue(parameters, "IoPortAddress", &type, reinterpret_cast<uint8_t*>(&address), &size) &&
         type == REG_DWORD && size == 4) {
         size = 4;

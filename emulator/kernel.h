@@ -14,6 +14,7 @@
 #pragma once
 
 #include "model/hardware.h"
+#include "install/registry_paths.h"
 #include "platform/win32.h"
 
 #include <stddef.h>
@@ -39,7 +40,7 @@ constexpr uint32_t StatusDeviceConfigurationError = 0xC0000182;
 constexpr uint32_t StatusDriverBroke = 0xC00000E5; // STATUS_INTERNAL_ERROR: the driver broke a rule
 
 // Where the driver's service lies, for the registry and DriverEntry.
-constexpr const char ServicePath[] = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810";
+constexpr const char* ServicePath = RegistryPaths::ServiceKey;
 
 // ---- The driver's life -----------------------------------------------------
 

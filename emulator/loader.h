@@ -14,24 +14,34 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "zq4810/export_table.h"
 
 #include <stddef.h>
 #include <stdint.h>
 
 namespace Emulator {
 
-// The exports, in ordinal order (ordinal = index + 1).
+// The exports, from the one list of them (api/2KZQ4810.def), in its order:
+// index = ordinal - 1.
 struct ExportInfo {
     const char* name;
+    int ordinal;
     int arguments; // 32-bit arguments the export takes
 };
-constexpr int ExportCount = 11;
-constexpr ExportInfo Exports[ExportCount] = {
-    {"AZQ4810CHECKIFDRIVER", 0}, {"AZQ4810SETBASEADDRESS", 1}, {"AZQ4810INITIALIZE", 0},
-    {"AZQ4810READPOSITION", 1},  {"AZQ4810RESETCOUNTER", 1},   {"AZQ4810SETMULTIPLIER", 1},
-    {"AZQ4810CHANGEMODE", 2},    {"AZQ4810PRWRITE", 2},        {"AZQ4810CLOSE", 0},
-    {"AZQ4810DELETE", 0},        {"AZQ4810DELETEALL", 0},
-};
+#define ZQ4810_EXPORT_INFO(name, ordinal, arguments) {name, ordinal, arguments},
+constexpr ExportInfo Exports[] = {ZQ4810_EXPORTS(ZQ4810_EXPORT_INFO)};
+#undef ZQ4810_EXPORT_INFO
+constexpr int ExportCount = sizeof Exports / sizeof Exports[0];
+constexpr bool inOrdinalOrder()
+{
+    for (int i = 0; i < ExportCount; ++i) {
+        if (Exports[i].ordinal != i + 1) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(inOrdinalOrder(), "the .def lists the exports by ordinal, from 1");
 
 // Maps the DLL at base (0: the base it asks for, relocating only if that
 // cannot be had) and binds its imports; the file's machine picks the mode.

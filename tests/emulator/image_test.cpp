@@ -67,7 +67,7 @@ TEST(DllBinary, ExportsExactlyTheElevenNamesAtTheirOrdinals)
     Table found, expected;
     for (uint32_t i = 0; i < 11; ++i) {
         found.insert({text(u32(u32(table + 32) + 4 * i)), u16(u32(table + 36) + 2 * i) + base});
-        expected.insert({Emulator::Exports[i].name, i + 1});
+        expected.insert({Emulator::Exports[i].name, static_cast<uint32_t>(Emulator::Exports[i].ordinal)});
     }
     EXPECT_EQ(found, expected);
 }

@@ -6,6 +6,7 @@
 #include "api/exports.h"
 #include "emulator/kernel.h"
 #include "emulator/loader.h"
+#include "install/registry_paths.h"
 #include "platform/sim/control.h"
 #include "tests/emulator/wrong_file.h"
 
@@ -46,7 +47,7 @@ const DriverFile Drivers[] = {
 const char* const Dll32 = ZQ4810_WIN32_BUILD "/bin/2KZQ4810.dll";
 const char* const Dll64 = ZQ4810_WIN64_BUILD "/bin/2KZQ4810.dll";
 const char* const Device = "\\\\.\\ZQ4810Dev";
-const char* const Parameters = "SYSTEM\\CurrentControlSet\\Services\\ZQ4810\\Parameters";
+const char* const Parameters = RegistryPaths::ParametersKey;
 constexpr uint32_t ReadWrite = 0xC0000000u;
 
 bool exists(const char* path)
@@ -155,7 +156,7 @@ TEST_P(DriverStart, StartsOnlyOnTheBoardsPortsAsRegistered)
         SCOPED_TRACE(c.what);
         Sim::reset();
         if (c.serviceKey) {
-            Sim::registryCreateKey("SYSTEM\\CurrentControlSet\\Services\\ZQ4810");
+            Sim::registryCreateKey(RegistryPaths::ServiceKey);
         }
         if (c.parametersKey) {
             Sim::registryCreateKey(Parameters);

@@ -3,6 +3,7 @@
 // runs on load; and, for the 32-bit DLL, that every export removes its own
 // arguments, for the 64-bit one, that every export can be unwound.
 #include "tests/windows/harness.h"
+#include "zq4810/export_table.h"
 
 #include "tests/support.h"
 
@@ -21,12 +22,10 @@ struct Export {
     int arguments; // 32-bit arguments the function removes from the stack (32-bit DLL)
 };
 
-constexpr Export exports[] = {
-    {"AZQ4810CHECKIFDRIVER", 1, 0}, {"AZQ4810SETBASEADDRESS", 2, 1}, {"AZQ4810INITIALIZE", 3, 0},
-    {"AZQ4810READPOSITION", 4, 1},  {"AZQ4810RESETCOUNTER", 5, 1},   {"AZQ4810SETMULTIPLIER", 6, 1},
-    {"AZQ4810CHANGEMODE", 7, 2},    {"AZQ4810PRWRITE", 8, 2},        {"AZQ4810CLOSE", 9, 0},
-    {"AZQ4810DELETE", 10, 0},       {"AZQ4810DELETEALL", 11, 0},
-};
+// From the one list of the exports, api/2KZQ4810.def.
+#define ZQ4810_EXPORT_ROW(name, ordinal, arguments) {name, ordinal, arguments},
+constexpr Export exports[] = {ZQ4810_EXPORTS(ZQ4810_EXPORT_ROW)};
+#undef ZQ4810_EXPORT_ROW
 
 using Table = std::set<std::pair<std::string, WORD>>;
 
