@@ -42,7 +42,7 @@ endfunction()
 
 set(i686_toolchain ${CMAKE_CURRENT_LIST_DIR}/../../cmake/mingw-w64-i686.cmake)
 if(DEFINED WIN32_BINARY_DIR AND NOT EXISTS ${WIN32_BINARY_DIR}/bin/2KZQ4810.dll)
-    message(STATUS "SKIP: no win32 build in ${WIN32_BINARY_DIR} (build the win32 preset first)")
+    message("skipped: no win32 build in ${WIN32_BINARY_DIR} (build the win32 preset first)")
     return()
 endif()
 
