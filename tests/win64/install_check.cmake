@@ -6,12 +6,7 @@
 # own DLL. Building only: running the programs needs Wine.
 # Run with -P; BINARY_DIR, SOURCE_DIR, WORK_DIR, TOOLCHAIN and OBJDUMP are
 # given, WIN32_BINARY_DIR and WIN32_TOOLCHAIN for both architectures.
-function(run)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "failed (${result}): ${ARGN}\n${output}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/run_checked.cmake)
 
 # Builds the consumer with a toolchain; the program must have the PE magic
 # given and the installed DLL named, byte for byte, beside it.

@@ -2,12 +2,7 @@
 # against it with find_package(ZQ4810). Running the consumer under Wine is a
 # test of its own (install.find_package.run), so this part runs on any host.
 # Run with -P; BINARY_DIR, SOURCE_DIR, WORK_DIR and TOOLCHAIN are given.
-function(run)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "failed (${result}): ${ARGN}\n${output}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/run_checked.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${WORK_DIR}/prefix)
