@@ -1,6 +1,8 @@
 # find_package(ZQ4810) for applications that use 2KZQ4810.dll: one imported
-# target, ZQ4810::ZQ4810, carrying the DLL, the import library for the
-# compiler in use, and the headers (#include <2KZQ4810/exports.h>).
+# target, ZQ4810::ZQ4810, carrying the DLL (its location, so that
+# $<TARGET_RUNTIME_DLLS:app> names it and a build can copy it beside the
+# program), the import library for the compiler in use (its implib), and the
+# headers (#include <2KZQ4810/exports.h>).
 #
 # One installation may hold both architectures: the 32-bit files in bin/ and
 # lib/, the 64-bit ones in bin/x64/ and lib/x64/. The release archive keeps

@@ -4,8 +4,9 @@ machine is its folder's; SHA256SUMS holds; each driver's signature verifies,
 fails on a copy with one byte changed, and taken off leaves the build's own
 file; the drivers keep the rules memory integrity reads from a file; the
 CMake package builds an application of each width; the end-to-end run under
-Wine passes on the unpacked files; the wheel holds the package; and the
-release command makes the same bytes again.
+Wine passes on the unpacked files; the wheel holds the package; README.md is
+the user's README, and every archive path it and INSTALL.md name is in the
+archive; and the release command makes the same bytes again.
 
 Run after scripts/release (scripts/test does both):
     pytest-3 -p no:cacheprovider tests/release
@@ -15,6 +16,7 @@ build/release); the builds it came from are build/win32 and build/win64."""
 import glob
 import hashlib
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -199,6 +201,18 @@ def wheel(root, _):
         assert archive.read("zq4810/x64/2KZQ4810.dll") == read(os.path.join(root, "x64", "2KZQ4810.dll"))
 
 
+def documents(root, name):
+    """The user's documents as shipped, and every file or folder of the
+    archive they name (`x64\\2KZQ4810.dll`, `lib\\cmake\\ZQ4810\\`, ...) there."""
+    source = {"README.md": "docs/README.md", "INSTALL.md": "docs/INSTALL.md"}[name]
+    text = read(os.path.join(root, name))
+    assert text == read(os.path.join(SOURCE, source)), f"{name} is not {source}"
+    named = set(re.findall(r"`((?:x86|x64|lib|include|bindings)\\[^`\s]*)`", text.decode()))
+    assert named, f"{name} names no file of the archive"
+    missing = sorted(path for path in named if not os.path.exists(os.path.join(root, *path.split("\\"))))
+    assert not missing, f"{name} names what the archive does not hold: {missing}"
+
+
 def same_again(root, _):
     again = os.path.join(root, "..", "again")
     status, output = run("bash", os.path.join(SOURCE, "scripts", "release"), "--output", again)
@@ -219,6 +233,7 @@ ROWS = ([("contents", contents, None)]
            for check in (signature_verifies, changed_byte_fails, unsigned_is_the_build, memory_integrity_rules)]
         + [(f"CMake package {width}", cmake_consumer, width) for width in ("x86", "x64")]
         + [("wheel", wheel, None)]
+        + [(f"paths in {name}", documents, name) for name in ("README.md", "INSTALL.md")]
         + [(f"end to end {width}", end_to_end, width) for width in ("x64", "x86")]
         + [("the same archive again", same_again, None)])
 
