@@ -20,6 +20,19 @@ constexpr int DemoPreset = 123456;
 // Encoder cycles per axis: forwards, backwards, a long way, a little.
 constexpr int Motion[4] = {250, -1200, 40000, 7};
 
+// The demo registers the driver and removes the registration again, which
+// on a machine that has one would take the user's installation with it.
+constexpr const char RefusedRegistered[] =
+    "demo refused: the driver is registered on this machine, and the demo would\n"
+    "  rewrite its base address and remove the registration at its end. Nothing was changed.";
+constexpr const char RefusedUnknown[] =
+    "demo refused: the registry cannot be read to tell whether the driver is registered,\n"
+    "  and the demo must not touch a registration it did not make. Nothing was changed.";
+constexpr const char TryTheBoard[] =
+    "  To try the board as it is installed: zq4810 selftest, then zq4810 watch\n"
+    "  (zq4810 shell for single commands). The demo runs where no registration exists.";
+constexpr const char NothingCreated[] = "  Nothing was registered by the demo: nothing to remove.";
+
 void heading(const char* text)
 {
     Output::line("\n%s", text);
@@ -91,6 +104,12 @@ int demo(int argc, char** argv)
     if (refused != Done) {
         return refused;
     }
+    const Target::Registration registration = Target::registration();
+    if (registration != Target::Registration::Absent) {
+        Output::complain("%s", registration == Target::Registration::Present ? RefusedRegistered : RefusedUnknown);
+        std::fprintf(stderr, "%s\n", TryTheBoard);
+        return BadInput;
+    }
     Output::line("The whole life of a counter board, on %s.", Target::name());
     Output::line("Each line is one library call, its result and what the result means;");
     Output::line("the notices the library shows appear as %s.", Target::noticeForm());
@@ -115,7 +134,11 @@ int demo(int argc, char** argv)
     }
 
     heading("Removal");
-    allWell = InstallSteps::remove() && allWell;
+    if (firstSetup) {
+        allWell = InstallSteps::remove() && allWell;
+    } else {
+        Output::line("%s", NothingCreated);
+    }
     Output::line("\n%s", allWell ? "Done: every step gave the result expected of a sound board."
                                  : "Done, with failures: see the results and notices above.");
     return allWell ? Done : Failed;

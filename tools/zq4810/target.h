@@ -6,9 +6,15 @@
 // are real and nothing can move an axis but the machine itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace Target {
+
+// Whether this machine has a registration of the driver's service (its
+// service key), as far as the tool can tell without changing anything.
+enum class Registration { Absent, Present, Unknown };
+Registration registration();
 
 // Said in the demo's heading: where the library's calls end up.
 const char* name();
@@ -36,5 +42,11 @@ void letAxesDrift();
 bool isTerminal(std::FILE* stream);
 
 void pause(int milliseconds);
+
+// Milliseconds since some fixed moment, never going back: for rates.
+long long milliseconds();
+
+// The local wall-clock time, "2024-05-31 14:02:07.250", for time stamps.
+void timestamp(char* text, std::size_t size);
 
 } // namespace Target
