@@ -1,6 +1,7 @@
 #include "tools/zq4810/install_steps.h"
 
 #include "api/exports.h"
+#include "install/registry_paths.h"
 #include "tools/zq4810/output.h"
 #include "tools/zq4810/target.h"
 
@@ -65,7 +66,7 @@ bool remove()
 {
     // Removing what is not there would only fail three times, each with a
     // notice that waits for the user.
-    if (Target::registration() == Target::Registration::Absent) {
+    if (Target::registryKey(RegistryPaths::ServiceKey) == Target::Presence::Absent) {
         Output::line("%s", NothingToRemove);
         return true;
     }

@@ -11,10 +11,14 @@
 
 namespace Target {
 
-// Whether this machine has a registration of the driver's service (its
-// service key), as far as the tool can tell without changing anything.
-enum class Registration { Absent, Present, Unknown };
-Registration registration();
+// Whether this machine's registry has the key (a path below
+// HKEY_LOCAL_MACHINE), looked at without changing anything; Unknown when the
+// registry does not let the tool see.
+enum class Presence { Absent, Present, Unknown };
+Presence registryKey(const char* path);
+
+// Removes the key, which must have no subkeys. False when it could not be.
+bool removeRegistryKey(const char* path);
 
 // Said in the demo's heading: where the library's calls end up.
 const char* name();

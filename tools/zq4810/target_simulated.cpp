@@ -2,8 +2,8 @@
 // the machine.
 #include "tools/zq4810/target.h"
 
-#include "install/registry_paths.h"
 #include "platform/sim/control.h"
+#include "platform/win32.h"
 
 #include <cstdio>
 #include <ctime>
@@ -41,10 +41,15 @@ const char* prepare()
     return problem;
 }
 
-Registration registration()
+Presence registryKey(const char* path)
 {
     // The simulator's own view of its registry: looking counts as no call.
-    return Sim::registryKeyExists(RegistryPaths::ServiceKey) ? Registration::Present : Registration::Absent;
+    return Sim::registryKeyExists(path) ? Presence::Present : Presence::Absent;
+}
+
+bool removeRegistryKey(const char* path)
+{
+    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
 }
 
 bool moveAxis(int axis, int cycles)

@@ -2,8 +2,6 @@
 // axes move only when the machine moves them.
 #include "tools/zq4810/target.h"
 
-#include "install/registry_paths.h"
-
 #include <cstdio>
 #include <io.h>
 #include <windows.h>
@@ -25,16 +23,21 @@ const char* prepare()
     return nullptr;
 }
 
-Registration registration()
+Presence registryKey(const char* path)
 {
-    // Only looked at: opened for reading its values, never created.
+    // Opened for reading its values only, never created.
     HKEY key = nullptr;
-    const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, RegistryPaths::ServiceKey, 0, KEY_QUERY_VALUE, &key);
+    const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
     if (opened == ERROR_SUCCESS) {
         RegCloseKey(key);
-        return Registration::Present;
+        return Presence::Present;
     }
-    return opened == ERROR_FILE_NOT_FOUND ? Registration::Absent : Registration::Unknown;
+    return opened == ERROR_FILE_NOT_FOUND ? Presence::Absent : Presence::Unknown;
+}
+
+bool removeRegistryKey(const char* path)
+{
+    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
 }
 
 bool moveAxis(int, int)

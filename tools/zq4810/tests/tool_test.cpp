@@ -279,7 +279,8 @@ TEST(ToolDemo, RunsTheWholeLifeOfABoard)
              "  AZQ4810READPOSITION(3)         -> 28       after the motion\n",
              "  AZQ4810RESETCOUNTER(1)         -> 0        axis 1 back to zero\n  AZQ4810READPOSITION(1)         -> 0\n",
              "  AZQ4810CLOSE()                 -> 0        device closed\n",
-             "  AZQ4810DELETEALL()             -> 0        registration removed\n",
+             "  AZQ4810DELETEALL()             -> 0        registration removed\n"
+             "  (the tool removes the driver's event source, which the registration added)\n",
          }) {
         EXPECT_TRUE(contains(r.out, line)) << line;
     }
