@@ -317,6 +317,9 @@ TEST(ToolBoardRun, TheSelfTestsAnswerAndNoBoardCommandGoesOnWithoutADevice)
           "  axis  self-test\n  0     FAILED\n  1     passed\n  2     passed\n  3     FAILED\n"
           "  AZQ4810CLOSE()                 -> 0        device closed\n"},
          "-> 255", nullptr},
+        // A file that takes no rows (a full disk) fails the run, after the close.
+        {"watch --count 1 --csv /dev/full", "still", 1,
+         {"  AZQ4810CLOSE()                 -> 0        device closed\n"}, "FAILED", nullptr},
         // Without a device each stops after the opening, with no close.
         {"selftest", "no-device", 1, {noDevice}, "CLOSE", openFailed},
         {"watch --count 1", "no-device", 1, {noDevice}, "axis 0", openFailed},
