@@ -114,8 +114,11 @@ bool preset(const char* text, int* value, Error* error)
 
 bool baseAddress(const char* text, int* value, Error* error)
 {
-    // The port I/O space has 64 Ki ports; a base outside it names no board.
-    return within(text, "base address", 0, 0xFFFF, "0..0xFFFF", value, error);
+    // A base the driver would refuse at the next start is refused now, while
+    // the user is still at the command.
+    static_assert(MaxBase == 0xFFF0, "the range text below names the highest base");
+    return within(text, "base address", 0, MaxBase, "0..0xFFF0, where the board's 16 ports end by port 0xFFFF",
+                  value, error);
 }
 
 bool count(const char* text, int* value, Error* error)

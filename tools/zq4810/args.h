@@ -10,6 +10,11 @@ namespace Args {
 constexpr int MinPreset = -8388608; // the 24-bit register, as a signed count
 constexpr int MaxPreset = 16777215; // ... or as its unsigned bits
 
+// The board takes 16 ports from its base on, and the driver starts it only
+// where all of them lie inside the x86 I/O space (ports 0..0xFFFF).
+constexpr int BoardPorts = 16;
+constexpr int MaxBase = 0x10000 - BoardPorts;
+
 struct Error {
     char text[160];
 };

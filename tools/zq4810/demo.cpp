@@ -1,6 +1,7 @@
 // demo: the whole life of a board in one run, every library call shown with
 // its result. It is what a newcomer runs first.
 #include "api/exports.h"
+#include "install/registry_paths.h"
 #include "tools/zq4810/commands.h"
 #include "tools/zq4810/install_steps.h"
 #include "tools/zq4810/output.h"
@@ -19,6 +20,22 @@ constexpr int DemoPresetAxis = 2;
 constexpr int DemoPreset = 123456;
 // Encoder cycles per axis: forwards, backwards, a long way, a little.
 constexpr int Motion[4] = {250, -1200, 40000, 7};
+
+// The demo registers the driver and removes the registration again, which
+// on a machine that has one would take the user's installation with it.
+constexpr const char RefusedRegistered[] =
+    "demo refused: the driver is registered on this machine, and the demo would\n"
+    "  rewrite its base address and remove the registration at its end. Nothing was changed.";
+constexpr const char RefusedUnknown[] =
+    "demo refused: the registry cannot be read to tell whether the driver is registered,\n"
+    "  and the demo must not touch a registration it did not make. Nothing was changed.";
+constexpr const char TryTheBoard[] =
+    "  To try the board as it is installed: zq4810 selftest, then zq4810 watch\n"
+    "  (zq4810 shell for single commands). The demo runs where no registration exists.";
+constexpr const char EventSourceRemoved[] = "  (the tool removes the driver's event source, which the registration added)";
+constexpr const char EventSourceKept[] =
+    "  The event source the registration added could not be removed: delete HKLM\\%s by hand.";
+constexpr const char NothingCreated[] = "  Nothing was registered by the demo: nothing to remove.";
 
 void heading(const char* text)
 {
@@ -91,6 +108,15 @@ int demo(int argc, char** argv)
     if (refused != Done) {
         return refused;
     }
+    const Target::Presence registration = Target::registryKey(RegistryPaths::ServiceKey);
+    if (registration != Target::Presence::Absent) {
+        Output::complain("%s", registration == Target::Presence::Present ? RefusedRegistered : RefusedUnknown);
+        std::fprintf(stderr, "%s\n", TryTheBoard);
+        return BadInput;
+    }
+    // The registration also makes the driver an event source, which no
+    // export removes: the demo takes away the one it made.
+    const bool eventSourceThere = Target::registryKey(RegistryPaths::EventSourceKey) != Target::Presence::Absent;
     Output::line("The whole life of a counter board, on %s.", Target::name());
     Output::line("Each line is one library call, its result and what the result means;");
     Output::line("the notices the library shows appear as %s.", Target::noticeForm());
@@ -115,7 +141,20 @@ int demo(int argc, char** argv)
     }
 
     heading("Removal");
-    allWell = InstallSteps::remove() && allWell;
+    if (firstSetup) {
+        allWell = InstallSteps::remove() && allWell;
+        if (!eventSourceThere && Target::registryKey(RegistryPaths::EventSourceKey) == Target::Presence::Present) {
+            const bool removed = Target::removeRegistryKey(RegistryPaths::EventSourceKey);
+            if (removed) {
+                Output::line("%s", EventSourceRemoved);
+            } else {
+                Output::line(EventSourceKept, RegistryPaths::EventSourceKey);
+            }
+            allWell = removed && allWell;
+        }
+    } else {
+        Output::line("%s", NothingCreated);
+    }
     Output::line("\n%s", allWell ? "Done: every step gave the result expected of a sound board."
                                  : "Done, with failures: see the results and notices above.");
     return allWell ? Done : Failed;

@@ -1,7 +1,9 @@
 #include "tools/zq4810/install_steps.h"
 
 #include "api/exports.h"
+#include "install/registry_paths.h"
 #include "tools/zq4810/output.h"
+#include "tools/zq4810/target.h"
 
 #include <cstdio>
 
@@ -10,6 +12,13 @@ namespace InstallSteps {
 namespace {
 
 constexpr int RemovalSteps = 3; // Parameters, Enum, the service key
+
+// The driver reads its registration only when it starts, so a new base is
+// not in use before the next restart, whether or not a registration was there.
+constexpr const char RestartFirstSetup[] = "  The driver starts with the system: restart before using the board.";
+constexpr const char RestartNewBase[] =
+    "  The driver takes the base address when it starts: restart before using the board at 0x%X.";
+constexpr const char NothingToRemove[] = "  The driver is not registered on this machine: nothing to remove.";
 
 } // namespace
 
@@ -46,13 +55,21 @@ bool install(int base, bool* firstSetup)
         return false;
     }
     if (check == ZQ4810_FIRST_SETUP) {
-        Output::line("  The driver starts with the system: restart before using the board.");
+        Output::line("%s", RestartFirstSetup);
+    } else {
+        Output::line(RestartNewBase, static_cast<unsigned>(base));
     }
     return true;
 }
 
 bool remove()
 {
+    // Removing what is not there would only fail three times, each with a
+    // notice that waits for the user.
+    if (Target::registryKey(RegistryPaths::ServiceKey) == Target::Presence::Absent) {
+        Output::line("%s", NothingToRemove);
+        return true;
+    }
     const int result = AZQ4810DELETEALL();
     char meaning[64];
     if (result == ZQ4810_SUCCESS) {

@@ -9,7 +9,9 @@ namespace InstallSteps {
 // firstSetup tells whether the registration was created now.
 bool install(int base, bool* firstSetup);
 
-// AZQ4810DELETEALL. True when every removal step succeeded.
+// AZQ4810DELETEALL, where there is a registration to remove; a machine
+// without one is told so and left alone. True when nothing of the
+// registration is left.
 bool remove();
 
 } // namespace InstallSteps

@@ -29,22 +29,30 @@ constexpr Command CommandTable[] = {
      "Asks the library whether the driver's service is registered (on a first setup it\n"
      "creates the registration and asks whether to go on), then writes the service's\n"
      "start values and BASE, the board's first I/O port, for the driver.\n"
-     "BASE: 0..0xFFFF, decimal or hexadecimal (0x300).\n"
-     "A first setup takes effect after the next restart.",
+     "BASE: 0..0xFFF0, decimal or hexadecimal (0x300): the board takes 16 ports from\n"
+     "BASE on, and the driver starts it only where they all lie below 0x10000.\n"
+     "The driver reads BASE when it starts: a first setup and any new base take\n"
+     "effect after the next restart.",
      nullptr, Commands::install},
     {"remove", "remove", "remove the driver's registration",
      "Removes the driver's service key with its Parameters and Enum subkeys and\n"
-     "reports how many of the removal steps failed.",
+     "reports how many of the removal steps failed. Where the driver is not\n"
+     "registered it says so and changes nothing (exit status 0).",
      nullptr, Commands::remove},
     {"selftest", "selftest", "open the board, run its self-test, show each axis",
      "Opens the device and starts the board, whose loop-back self-test checks every\n"
      "axis, shows which axes passed and closes the device again. Exit status 1 when\n"
      "an axis failed or the device could not be opened.",
      nullptr, Commands::selftest},
-    {"watch", "watch [--reset] [--multiplier 1|2|4] [--count N]", "show the four counters live",
+    {"watch", "watch [--reset] [--multiplier 1|2|4] [--count N] [--csv FILE]", "show the four counters live",
      "Opens and starts the board once, optionally resets the counters (--reset) and\n"
-     "sets the count multiplier, then shows the four counters several times a\n"
-     "second until Ctrl-C, or N times (--count N), and closes the device.\n"
+     "sets the count multiplier, then shows the four counters, each with its counts\n"
+     "per second since the refresh before, several times a second until Ctrl-C, or\n"
+     "N times (--count N), and closes the device.\n"
+     "The board start leaves the self-test pattern in every counter, so without\n"
+     "--reset the counts start from it; with --reset they start from 0.\n"
+     "--csv FILE also writes FILE (replaced if it exists): a header row, then one\n"
+     "row per refresh with the time, the four counts and the four rates.\n"
      "On a terminal the readout is refreshed in place; otherwise each refresh is\n"
      "one line.",
      nullptr, Commands::watch},
@@ -59,7 +67,10 @@ constexpr Command CommandTable[] = {
      "sets presets and modes, closes and removes the registration, printing each\n"
      "library call with its result. On the simulated platform the encoder motion is\n"
      "applied by the simulator; on a real machine the motion steps are skipped, and\n"
-     "the demo really registers the driver and removes its registration again.",
+     "the demo really registers the driver and removes its registration again.\n"
+     "So it runs only where the driver is not registered, and removes only what it\n"
+     "registered itself; on a machine with a registration it changes nothing and\n"
+     "exits with status 2: try the board there with selftest and watch.",
      nullptr, Commands::demo},
 };
 
@@ -73,13 +84,18 @@ const Command* find(const char* name)
     return nullptr;
 }
 
+constexpr int SynopsisWidth = 21;
+
 void printUsage(std::FILE* to)
 {
     std::fprintf(to, "usage: zq4810 COMMAND [ARGUMENTS]   (zq4810 COMMAND --help: about one command)\n"
                      "       zq4810 --help | --version\n"
                      "commands:\n");
     for (const Command& command : CommandTable) {
-        std::fprintf(to, "  %-52s %s\n", command.synopsis, command.summary);
+        // A synopsis too long for its column has its summary on the next line.
+        const bool fits = std::strlen(command.synopsis) < SynopsisWidth;
+        std::fprintf(to, "  %-*s%s%s\n", SynopsisWidth, command.synopsis, fits ? " " : "\n                        ",
+                     command.summary);
     }
 }
 

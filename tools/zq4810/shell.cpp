@@ -14,13 +14,21 @@ namespace Commands {
 
 // The shell's help, and the list its own help command prints.
 const char ShellHelp[] =
-    "  read [AXIS]           the position of one axis (0..3), or of all four\n"
-    "  reset AXIS            reset the axis's counter\n"
-    "  preset AXIS VALUE     load the axis's preset register (-8388608..16777215)\n"
-    "  multiplier 1|2|4      set the count multiplier of every axis\n"
-    "  mode SELECTOR VALUE   set mode field SELECTOR (0..3, or 4 for all) to VALUE (0..15)\n"
+    "  read [AXIS]           latch and show the count of one axis (0..3), or of all four;\n"
+    "                        after the board start each count is the self-test pattern\n"
+    "  reset AXIS            set the axis's count to 0\n"
+    "  preset AXIS VALUE     load the axis's preset register (-8388608..16777215); the\n"
+    "                        count stays as it is: none of these commands loads the\n"
+    "                        counter from the preset\n"
+    "  multiplier 1|2|4      counts per encoder cycle from now on, every axis (the board\n"
+    "                        starts at 4); the counts stay as they are\n"
+    "  mode SELECTOR VALUE   set mode field SELECTOR (0..3, or 4 for all) to VALUE (0..15);\n"
+    "                        the counts stay as they are\n"
     "  help                  list these commands\n"
     "  quit                  stop reading commands and close the device";
+
+// What a preset does not do is the surprise: a read after it shows the old count.
+constexpr const char PresetLoaded[] = "preset register loaded; the count is unchanged";
 
 namespace {
 
@@ -90,7 +98,8 @@ Outcome run(char** words, int count, Args::Error* error)
             return Outcome::Refused;
         }
         std::snprintf(call, sizeof call, "AZQ4810PRWRITE(%d, %d)", a, b);
-        Output::step(call, AZQ4810PRWRITE(a, b), "");
+        const int result = AZQ4810PRWRITE(a, b);
+        Output::step(call, result, result == ZQ4810_SUCCESS ? PresetLoaded : "");
     } else if (std::strcmp(name, "multiplier") == 0) {
         if (!arity(1, 1, "multiplier 1|2|4") || !Args::multiplier(words[1], &a, error)) {
             return Outcome::Refused;

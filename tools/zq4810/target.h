@@ -6,9 +6,19 @@
 // are real and nothing can move an axis but the machine itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace Target {
+
+// Whether this machine's registry has the key (a path below
+// HKEY_LOCAL_MACHINE), looked at without changing anything; Unknown when the
+// registry does not let the tool see.
+enum class Presence { Absent, Present, Unknown };
+Presence registryKey(const char* path);
+
+// Removes the key, which must have no subkeys. False when it could not be.
+bool removeRegistryKey(const char* path);
 
 // Said in the demo's heading: where the library's calls end up.
 const char* name();
@@ -36,5 +46,11 @@ void letAxesDrift();
 bool isTerminal(std::FILE* stream);
 
 void pause(int milliseconds);
+
+// Milliseconds since some fixed moment, never going back: for rates.
+long long milliseconds();
+
+// The local wall-clock time, "2024-05-31 14:02:07.250", for time stamps.
+void timestamp(char* text, std::size_t size);
 
 } // namespace Target

@@ -3,8 +3,10 @@
 #include "tools/zq4810/target.h"
 
 #include "platform/sim/control.h"
+#include "platform/win32.h"
 
 #include <cstdio>
+#include <ctime>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,6 +41,17 @@ const char* prepare()
     return problem;
 }
 
+Presence registryKey(const char* path)
+{
+    // The simulator's own view of its registry: looking counts as no call.
+    return Sim::registryKeyExists(path) ? Presence::Present : Presence::Absent;
+}
+
+bool removeRegistryKey(const char* path)
+{
+    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+}
+
 bool moveAxis(int axis, int cycles)
 {
     Sim::moveAxis(axis, cycles);
@@ -65,6 +78,24 @@ void pause(int milliseconds)
 {
     timespec wait{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
     nanosleep(&wait, nullptr);
+}
+
+long long milliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void timestamp(char* text, std::size_t size)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char seconds[24];
+    std::strftime(seconds, sizeof seconds, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text, size, "%s.%03ld", seconds, now.tv_nsec / 1000000);
 }
 
 } // namespace Target

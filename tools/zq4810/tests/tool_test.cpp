@@ -2,6 +2,9 @@
 // platform behind it is set up through ZQ4810_SIM; its "report" setting
 // prints the platform calls and notices of the whole run, which is how these
 // tests see that refused input never reached the library.
+#include "board/counter_board.h"
+#include "tools/zq4810/watch_rate.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -86,6 +89,8 @@ std::string report(const Result& run)
     return at == std::string::npos ? std::string("(no report)") : run.err.substr(at, run.err.find('\n', at) - at);
 }
 
+#define BaseRange "0..0xFFF0, where the board's 16 ports end by port 0xFFFF"
+
 constexpr const char NoCalls[] = "[sim] platform calls 0 (device 0, registry 0), notices 0";
 
 std::string firstLine(const std::string& text)
@@ -167,8 +172,16 @@ TEST(ToolCommandLine, RefusedInputGivesOneLineUsageAndStatusTwoWithoutALibraryCa
         {"install 3OO", "base address '3OO' is not a number", "usage: zq4810 install BASE"},
         {"install 4294967296", "base address 4294967296 is out of the 32-bit range", "usage: zq4810 install BASE"},
         {"install 0x100000000", "base address 0x100000000 is out of the 32-bit range", "usage: zq4810 install BASE"},
-        {"install -1", "base address -1 is outside 0..0xFFFF", "usage: zq4810 install BASE"},
-        {"install 0x10000", "base address 0x10000 is outside 0..0xFFFF", "usage: zq4810 install BASE"},
+        {"install 99999999999999999999", "base address 99999999999999999999 is out of the 32-bit range",
+         "usage: zq4810 install BASE"},
+        {"install -2147483649", "base address -2147483649 is out of the 32-bit range", "usage: zq4810 install BASE"},
+        // The driver starts the board only where its 16 ports end by 0xFFFF.
+        {"install -2147483648", "base address -2147483648 is outside " BaseRange, "usage: zq4810 install BASE"},
+        {"install -1", "base address -1 is outside " BaseRange, "usage: zq4810 install BASE"},
+        {"install 0xFFF1", "base address 0xFFF1 is outside " BaseRange, "usage: zq4810 install BASE"},
+        {"install 0xFFFF", "base address 0xFFFF is outside " BaseRange, "usage: zq4810 install BASE"},
+        {"install 65536", "base address 65536 is outside " BaseRange, "usage: zq4810 install BASE"},
+        {"install 0x7FFFFFFF", "base address 0x7FFFFFFF is outside " BaseRange, "usage: zq4810 install BASE"},
         {"watch --multiplier 3", "multiplier 3 is not 1, 2 or 4", "usage: zq4810 watch"},
         {"watch --multiplier", "--multiplier needs a value", "usage: zq4810 watch"},
         {"watch --count 0", "count 0 is outside 1..2147483647", "usage: zq4810 watch"},
@@ -176,6 +189,10 @@ TEST(ToolCommandLine, RefusedInputGivesOneLineUsageAndStatusTwoWithoutALibraryCa
         {"watch --count 2147483648", "count 2147483648 is out of the 32-bit range", "usage: zq4810 watch"},
         {"watch --fast", "unexpected argument '--fast'", "usage: zq4810 watch"},
         {"watch 3", "unexpected argument '3'", "usage: zq4810 watch"},
+        {"watch --csv", "--csv needs a value", "usage: zq4810 watch"},
+        {"watch --csv /nonexistent-folder/x.csv",
+         "cannot write /nonexistent-folder/x.csv: No such file or directory; name a file in a folder you can write to",
+         "usage: zq4810 watch"},
     };
     for (const Case& c : cases) {
         const Result r = run(c.arguments);
@@ -212,14 +229,26 @@ TEST(ToolInstall, InstallAndRemoveSayPlainlyWhatHappened)
          "  AZQ4810CHECKIFDRIVER()         -> 1        first setup: the registration was created\n"
          "  AZQ4810SETBASEADDRESS(0x300)   -> 0        base address written\n"
          "  The driver starts with the system: restart before using the board.\n"},
-        {"install 768", "registered", 0,
+        {"install 0xFFF0", "", 0,
+         "  AZQ4810CHECKIFDRIVER()         -> 1        first setup: the registration was created\n"
+         "  AZQ4810SETBASEADDRESS(0xFFF0)  -> 0        base address written\n"
+         "  The driver starts with the system: restart before using the board.\n"},
+        // A new base for a registration that is there: the driver takes it
+        // only when it starts.
+        {"install 784", "registered", 0,
          "  AZQ4810CHECKIFDRIVER()         -> 0        already registered\n"
-         "  AZQ4810SETBASEADDRESS(0x300)   -> 0        base address written\n"},
+         "  AZQ4810SETBASEADDRESS(0x310)   -> 0        base address written\n"
+         "  The driver takes the base address when it starts: restart before using the board at 0x310.\n"},
         {"install 0x300", "answer=no", 1,
          "  AZQ4810CHECKIFDRIVER()         -> -1       first setup declined: nothing registered\n"},
         {"install 768", "registry-fails", 1, "  AZQ4810CHECKIFDRIVER()         -> 255      registration failed\n"},
         {"remove", "registered", 0, "  AZQ4810DELETEALL()             -> 0        registration removed\n"},
-        {"remove", "", 1, "  AZQ4810DELETEALL()             -> 765      3 of 3 removal steps failed\n"},
+        // Nothing registered: nothing to do, and no notice for each missing key.
+        {"remove", "", 0, "  The driver is not registered on this machine: nothing to remove.\n"},
+        {"remove", "registered,registry-fails", 1,
+         "  AZQ4810DELETEALL()             -> 765      3 of 3 removal steps failed\n"},
+        // A demo would rewrite and then remove the user's registration.
+        {"demo", "registered", 2, ""},
     };
     for (const Case& c : cases) {
         const Result r = run(c.arguments, c.settings);
@@ -227,7 +256,12 @@ TEST(ToolInstall, InstallAndRemoveSayPlainlyWhatHappened)
         EXPECT_EQ(c.out, r.out) << c.arguments << " with " << c.settings;
     }
     EXPECT_EQ("[Error!] Registry Error upon Create the ZQ4810 Key.", firstLine(run("install 0x300", "registry-fails").err));
-    EXPECT_EQ("[sim] platform calls 3 (device 0, registry 3), notices 3", report(run("remove", "")));
+    EXPECT_EQ(NoCalls, report(run("remove", "")));
+    const Result refused = run("demo", "registered");
+    EXPECT_EQ("zq4810: demo refused: the driver is registered on this machine, and the demo would",
+              firstLine(refused.err));
+    EXPECT_TRUE(contains(refused.err, "zq4810 selftest, then zq4810 watch")) << refused.err;
+    EXPECT_EQ(NoCalls, report(refused));
 }
 
 // ---- demo --------------------------------------------------------------------
@@ -245,7 +279,8 @@ TEST(ToolDemo, RunsTheWholeLifeOfABoard)
              "  AZQ4810READPOSITION(3)         -> 28       after the motion\n",
              "  AZQ4810RESETCOUNTER(1)         -> 0        axis 1 back to zero\n  AZQ4810READPOSITION(1)         -> 0\n",
              "  AZQ4810CLOSE()                 -> 0        device closed\n",
-             "  AZQ4810DELETEALL()             -> 0        registration removed\n",
+             "  AZQ4810DELETEALL()             -> 0        registration removed\n"
+             "  (the tool removes the driver's event source, which the registration added)\n",
          }) {
         EXPECT_TRUE(contains(r.out, line)) << line;
     }
@@ -282,6 +317,9 @@ TEST(ToolBoardRun, TheSelfTestsAnswerAndNoBoardCommandGoesOnWithoutADevice)
           "  axis  self-test\n  0     FAILED\n  1     passed\n  2     passed\n  3     FAILED\n"
           "  AZQ4810CLOSE()                 -> 0        device closed\n"},
          "-> 255", nullptr},
+        // A file that takes no rows (a full disk) fails the run, after the close.
+        {"watch --count 1 --csv /dev/full", "still", 1,
+         {"  AZQ4810CLOSE()                 -> 0        device closed\n"}, "FAILED", nullptr},
         // Without a device each stops after the opening, with no close.
         {"selftest", "no-device", 1, {noDevice}, "CLOSE", openFailed},
         {"watch --count 1", "no-device", 1, {noDevice}, "axis 0", openFailed},
@@ -322,36 +360,103 @@ TEST(ToolWatch, OneLinePerRefreshWhenNotOnATerminal)
               "  AZQ4810RESETCOUNTER(2)         -> 0\n"
               "  AZQ4810RESETCOUNTER(3)         -> 0\n"
               "  AZQ4810SETMULTIPLIER(2)        -> 0\n"
-              "      axis 0      axis 1      axis 2      axis 3\n"
-              "           0           0           0           0\n"
-              "           0           0           0           0\n"
-              "           0           0           0           0\n"
+              "Counts start from 0: --reset set every counter to 0 first.\n"
+              "    axis 0    per s    axis 1    per s    axis 2    per s    axis 3    per s\n"
+              "         0                  0                  0                  0         \n"
+              "         0        0         0        0         0        0         0        0\n"
+              "         0        0         0        0         0        0         0        0\n"
               "  AZQ4810CLOSE()                 -> 0        device closed\n",
               r.out);
 }
 
-TEST(ToolWatch, WithoutResetTheCountersShowWhatTheSelfTestLeft)
+// The count the board start leaves, as the library's position read gives it.
+int selfTestCount()
 {
-    // The board start loads every counter with the loop-back pattern
-    // 0xDA5712, which reads as a negative 24-bit count.
-    const Result r = run("watch --count 1");
-    EXPECT_EQ(0, r.status);
-    EXPECT_TRUE(contains(r.out, "\n    -2468078    -2468078    -2468078    -2468078\n")) << r.out;
+    const int bits = CounterBoard::SelfTestPattern[0] | CounterBoard::SelfTestPattern[1] << 8 |
+                     CounterBoard::SelfTestPattern[2] << 16;
+    return bits - (bits >= 0x800000 ? 0x1000000 : 0);
 }
 
-TEST(ToolWatch, TheSimulatedAxesMoveWhileWatched)
+TEST(ToolWatch, WithoutResetTheCountersShowWhatTheSelfTestLeft)
 {
-    const Result r = run("watch --reset --count 4", "");
-    ASSERT_EQ(0, r.status);
+    // The board start loads every counter with the loop-back pattern, and
+    // the readout says so before the first count.
+    const Result r = run("watch --count 1");
+    EXPECT_EQ(0, r.status);
+    char said[120];
+    std::snprintf(said, sizeof said, "\nCounts start from %d (0x%06X): the board start leaves its self-test pattern\n",
+                  selfTestCount(), static_cast<unsigned>(selfTestCount()) & 0xFFFFFFu);
+    EXPECT_TRUE(contains(r.out, said)) << r.out;
+    char row[80];
+    std::snprintf(row, sizeof row, "\n%10d%9s%10d%9s%10d%9s%10d%9s\n", selfTestCount(), "", selfTestCount(), "",
+                  selfTestCount(), "", selfTestCount(), "");
+    EXPECT_TRUE(contains(r.out, row)) << r.out;
+}
+
+TEST(ToolWatch, RatesAreCountsPerSecondTheShortWayRoundTheCounter)
+{
+    struct Case {
+        int before;
+        int after;
+        long long milliseconds;
+        long long rate;
+    };
+    const Case cases[] = {
+        {0, 240, 200, 1200},        {0, -8, 200, -40},          {-2468078, -2468078, 200, 0},
+        {8388607, -8388608, 1000, 1}, {-8388608, 8388607, 1000, -1}, {-8388608, 0, 1000, -8388608},
+        {0, 8388607, 1, 8388607000}, {3, 7, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.rate, Commands::countsPerSecond(c.before, c.after, c.milliseconds))
+            << c.before << " to " << c.after << " in " << c.milliseconds << " ms";
+    }
+}
+
+TEST(ToolWatch, TheSimulatedAxesMoveWhileWatchedAndTheFileHoldsWhatTheScreenShows)
+{
+    const std::string csv = folder() + "/watch.csv";
+    const Result r = run("watch --reset --count 4 --csv " + csv, "");
+    const std::vector<std::string> rows = lines(slurp(csv));
+    std::remove(csv.c_str());
+    ASSERT_EQ(0, r.status) << r.err;
     const std::vector<std::string> out = lines(r.out);
-    ASSERT_EQ(11u, out.size());
-    // Axis 2 runs forwards, axis 1 backwards.
-    int first[4] = {};
-    int last[4] = {};
-    ASSERT_EQ(4, std::sscanf(out[6].c_str(), "%d %d %d %d", &first[0], &first[1], &first[2], &first[3]));
-    ASSERT_EQ(4, std::sscanf(out[9].c_str(), "%d %d %d %d", &last[0], &last[1], &last[2], &last[3]));
+    ASSERT_EQ(12u, out.size());
+    ASSERT_EQ(5u, rows.size());
+    EXPECT_EQ("time,axis 0,axis 1,axis 2,axis 3,axis 0 per s,axis 1 per s,axis 2 per s,axis 3 per s", rows[0]);
+    // Each refresh on the screen is a row in the file: its time stamp, the
+    // same four counts and the same four rates (none in the first row).
+    for (size_t refresh = 0; refresh < 4; ++refresh) {
+        const std::string& row = rows[1 + refresh];
+        int date[7] = {};
+        int used = 0;
+        ASSERT_EQ(7, std::sscanf(row.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d%n", &date[0], &date[1], &date[2], &date[3],
+                                 &date[4], &date[5], &date[6], &used))
+            << row;
+        EXPECT_EQ(23, used) << row;
+        long long screen[8] = {};
+        const char* const form = refresh == 0 ? "%lld %lld %lld %lld" : "%lld %lld %lld %lld %lld %lld %lld %lld";
+        const int shown = refresh == 0 ? std::sscanf(out[7].c_str(), form, &screen[0], &screen[1], &screen[2],
+                                                     &screen[3])
+                                       : std::sscanf(out[7 + refresh].c_str(), form, &screen[0], &screen[4],
+                                                     &screen[1], &screen[5], &screen[2], &screen[6], &screen[3],
+                                                     &screen[7]);
+        ASSERT_EQ(refresh == 0 ? 4 : 8, shown) << out[7 + refresh];
+        std::string expected;
+        for (int field = 0; field < 8; ++field) {
+            expected += "," + (field < shown ? std::to_string(screen[field]) : std::string());
+        }
+        EXPECT_EQ(expected, row.substr(23)) << row;
+    }
+    // Axis 2 runs forwards, axis 1 backwards, and their rates say so.
+    long long first[4] = {};
+    long long last[8] = {};
+    ASSERT_EQ(4, std::sscanf(out[7].c_str(), "%lld %lld %lld %lld", &first[0], &first[1], &first[2], &first[3]));
+    ASSERT_EQ(8, std::sscanf(out[10].c_str(), "%lld %lld %lld %lld %lld %lld %lld %lld", &last[0], &last[4], &last[1],
+                             &last[5], &last[2], &last[6], &last[3], &last[7]));
     EXPECT_GT(last[2], first[2]);
     EXPECT_LT(last[1], first[1]);
+    EXPECT_GT(last[6], 0);
+    EXPECT_LT(last[5], 0);
 }
 
 TEST(ToolWatch, CtrlCEndsTheReadoutAndClosesTheDevice)
@@ -404,8 +509,9 @@ TEST(ToolWatch, RefreshesInPlaceOnATerminal)
         out.append(buffer, n);
     }
     ASSERT_EQ(0, pclose(pipe));
-    const std::string row = "           0           0           0           0";
-    EXPECT_TRUE(contains(out, "axis 3\r\n\r" + row + "\r" + row + "\r" + row + "\r\n")) << out;
+    const std::string first = "         0                  0                  0                  0         ";
+    const std::string row = "         0        0         0        0         0        0         0        0";
+    EXPECT_TRUE(contains(out, "per s\r\n\r" + first + "\r" + row + "\r" + row + "\r\n")) << out;
 }
 
 // ---- shell -------------------------------------------------------------------
@@ -428,14 +534,14 @@ TEST(ToolShell, RunsAPipedScriptAndClosesAtTheEnd)
               "  AZQ4810SETMULTIPLIER(4)        -> 0\n"
               "  AZQ4810RESETCOUNTER(0)         -> 0\n"
               "  AZQ4810READPOSITION(0)         -> 0\n"
-              "  AZQ4810PRWRITE(1, -8388608)    -> 0\n"
-              "  AZQ4810PRWRITE(2, 16777215)    -> 0\n"
+              "  AZQ4810PRWRITE(1, -8388608)    -> 0        preset register loaded; the count is unchanged\n"
+              "  AZQ4810PRWRITE(2, 16777215)    -> 0        preset register loaded; the count is unchanged\n"
               "  AZQ4810CHANGEMODE(4, 15)       -> 0\n"
               "  AZQ4810CHANGEMODE(0, 0)        -> 0\n"
               "  AZQ4810READPOSITION(0)         -> 0\n"
-              "  AZQ4810READPOSITION(1)         -> -2468078\n"
-              "  AZQ4810READPOSITION(2)         -> -2468078\n"
-              "  AZQ4810READPOSITION(3)         -> -2468078\n"
+              "  AZQ4810READPOSITION(1)         -> " + std::to_string(selfTestCount()) + "\n"
+              "  AZQ4810READPOSITION(2)         -> " + std::to_string(selfTestCount()) + "\n"
+              "  AZQ4810READPOSITION(3)         -> " + std::to_string(selfTestCount()) + "\n"
               "  AZQ4810CLOSE()                 -> 0        device closed\n",
               r.out);
     EXPECT_TRUE(contains(report(r), "notices 0"));
