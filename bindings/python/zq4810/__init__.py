@@ -147,7 +147,7 @@ def _open_library() -> ctypes.CDLL:
             where = "which ZQ4810_LIBRARY names" if named else "the package's own copy"
             raise OSError(f"{error} ({where}); reinstall the package, or {hint} "
                           f"(a {bits}-bit 2KZQ4810.dll)") from None
-    path = named or "lib2KZQ4810.so"
+    path = os.path.abspath(named) if named else "lib2KZQ4810.so"
     try:
         return ctypes.CDLL(path)
     except OSError as error:
