@@ -257,8 +257,8 @@ def change_mode(selector: int, mode: int) -> None:
 def preset_write(axis: int, value: int) -> None:
     """Loads value into the axis's (0..3) 24-bit preset register: a signed
     count (-8388608..8388607) or its unsigned bits (up to 16777215)."""
-    _succeed(_counter("AZQ4810PRWRITE", _within("axis", axis, AXES), _within("preset", value, range(-0x800000, 0x1000000))),
-             "AZQ4810PRWRITE")
+    axis, value = _within("axis", axis, AXES), _within("preset", value, range(-0x800000, 0x1000000))
+    _succeed(_counter("AZQ4810PRWRITE", axis, value), "AZQ4810PRWRITE")
 
 
 def close() -> None:
