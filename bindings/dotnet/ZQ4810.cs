@@ -7,11 +7,26 @@
 // at the first call with nothing said about which file was wrong. An AnyCPU
 // application therefore runs as a 32-bit and as a 64-bit process alike.
 //
+// The environment variable ZQ4810_LIBRARY, naming the library file, overrides
+// where it is looked for (on Linux under Mono, lib2KZQ4810.so). A library
+// that cannot be found is one DllNotFoundException at the first call that
+// says where it was looked for.
+//
+//     using (Session board = Board.Open())    // Initialize(); Close() at the end
+//     {
+//         Board.ResetCounter(0);
+//         Console.WriteLine(Board.ReadPosition(0));
+//     }
+//
 // Board's methods throw DeviceException where the library reports a failure
 // (255 for each failed step): by then the library has shown the user its
-// notice, a modal message box that waits for a click. Arguments outside what
-// the board takes throw ArgumentOutOfRangeException before anything reaches
-// the library. Calls must not overlap: serialise them across threads.
+// notice, a modal message box that waits for a click. The counter calls
+// (ReadPosition, ResetCounter, SetMultiplier, ChangeMode, PresetWrite) need
+// the board open: before Initialize() has succeeded, or after Close(), they
+// throw DeviceException without reaching the library, which would otherwise
+// show a notice for every port request and return nonsense. Arguments outside
+// what the board takes throw ArgumentOutOfRangeException before anything
+// reaches the library. Calls must not overlap: serialise them across threads.
 using System;
 using System.IO;
 using System.Runtime.InteropServices;
@@ -25,7 +40,7 @@ namespace ZQ4810
     // library on the simulated platform.
     public static class NativeMethods
     {
-        const string Dll = "2KZQ4810";
+        internal const string Dll = "2KZQ4810";
 
         [DllImport(Dll, CallingConvention = CallingConvention.Winapi)] public static extern int AZQ4810CHECKIFDRIVER();
         [DllImport(Dll, CallingConvention = CallingConvention.Winapi)] public static extern int AZQ4810SETBASEADDRESS(int baseAddress);
@@ -48,8 +63,10 @@ namespace ZQ4810
         Declined = -1,   // created now and the user answered No: removed again
     }
 
-    // The library reported a failure, after showing its notice. Result is the
-    // export's result (255, or 510, 765, 1020 when several steps failed).
+    // The library reported a failure, after showing its notice; or a counter
+    // call was refused because the board is not open. Result is the export's
+    // result (255, or 510, 765, 1020 when several steps failed), 0 for a
+    // refused call.
     public class DeviceException : Exception
     {
         public DeviceException(string function, int result)
@@ -59,9 +76,37 @@ namespace ZQ4810
             Result = result;
         }
 
+        public DeviceException(string function, string message)
+            : base(message)
+        {
+            Function = function;
+        }
+
         public string Function { get; private set; }
         public int Result { get; private set; }
         public int FailedSteps { get { return Result / Board.Failure; } }
+    }
+
+    // The board that Board.Open() has initialised: disposing it closes the
+    // device, also when the using block is left by an exception.
+    public sealed class Session : IDisposable
+    {
+        internal Session(int[] failedAxes)
+        {
+            FailedAxes = failedAxes;
+        }
+
+        // What Initialize() returned: the axes that failed their self-test.
+        public int[] FailedAxes { get; private set; }
+
+        public void Dispose()
+        {
+            // The block may have closed it already.
+            if (Board.Opened)
+            {
+                Board.Close();
+            }
+        }
     }
 
     public static class Board
@@ -69,17 +114,40 @@ namespace ZQ4810
         // Each failed step of an operation adds this to its result.
         public const int Failure = 255;
 
+        // The message of a call refused because the board is not open.
+        public const string NotOpen = "the board is not open: call Initialize() first";
+
+        // Where the device stands, as the library's own handles do: closed (at
+        // load and after Close()), open (after a successful Initialize()), or
+        // failed (an Initialize() failed: the read handle may have opened, and
+        // Close() releases it).
+        enum State { Closed, Open, Failed }
+
+        static State state;
         static bool loaded;
+
+        internal static bool Opened { get { return state != State.Closed; } }
 
         [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
         static extern IntPtr LoadLibraryW(string path);
+
+        // Mono's own: maps the name of a DllImport to a file, for the process.
+        [DllImport("__Internal")]
+        static extern void mono_dllmap_insert(IntPtr assembly, string dll, string func, string tdll, string tfunc);
 
         // The 2KZQ4810.dll that a process of this width (32 or 64) loads from
         // folder: folder\x86 or folder\x64, checked to be of that width.
         public static string LibraryPath(string folder, int bits)
         {
             string width = bits == 64 ? "x64" : "x86";
-            string path = Path.Combine(Path.Combine(Path.GetFullPath(folder), width), "2KZQ4810.dll");
+            return Checked(Path.Combine(Path.Combine(Path.GetFullPath(folder), width), "2KZQ4810.dll"), bits);
+        }
+
+        // path, once its machine type is found to be that of a process of
+        // this width.
+        static string Checked(string path, int bits)
+        {
+            string width = bits == 64 ? "x64" : "x86";
             string found;
             try
             {
@@ -124,24 +192,83 @@ namespace ZQ4810
             }
         }
 
-        // On Windows the DLL of this process's width, by absolute path, before
-        // the first call: the runtime's own lookup of "2KZQ4810" then finds it
-        // loaded already.
+        // The library, before the first call: on Windows the DLL of this
+        // process's width by absolute path (the runtime's own lookup of
+        // "2KZQ4810" then finds it loaded already, so the file must be called
+        // 2KZQ4810.dll); under Mono elsewhere the file ZQ4810_LIBRARY names,
+        // mapped to the name. Every export is then resolved at once, so that a
+        // library that cannot be found is this one error, saying where it was
+        // looked for, rather than the runtime's bare DllNotFoundException.
         static void Load()
         {
             if (loaded)
             {
                 return;
             }
-            if (Environment.OSVersion.Platform == PlatformID.Win32NT)
+            string named = Environment.GetEnvironmentVariable("ZQ4810_LIBRARY");
+            named = string.IsNullOrEmpty(named) ? null : Path.GetFullPath(named);
+            bool windows = Environment.OSVersion.Platform == PlatformID.Win32NT;
+            int bits = IntPtr.Size * 8;
+            string folder = AppDomain.CurrentDomain.BaseDirectory;
+            string hint = named != null
+                ? "; set ZQ4810_LIBRARY to the library file's full path, or unset it to use the one beside the program (" + folder + ")"
+                : windows
+                ? "; put the release's x86\\ and x64\\ folders beside the program (" + folder + "), or name the " + bits +
+                  "-bit 2KZQ4810.dll in the environment variable ZQ4810_LIBRARY"
+                : "; put lib2KZQ4810.so beside the program (" + folder + "), or name the file in the environment variable ZQ4810_LIBRARY";
+            string what = named != null ? named + ", which ZQ4810_LIBRARY names" : null;
+            if (windows)
             {
-                string path = LibraryPath(AppDomain.CurrentDomain.BaseDirectory, IntPtr.Size * 8);
+                string path;
+                try
+                {
+                    path = named != null ? Checked(named, bits) : LibraryPath(folder, bits);
+                }
+                catch (DllNotFoundException e)
+                {
+                    throw new DllNotFoundException(e.Message + hint, e);
+                }
                 if (LoadLibraryW(path) == IntPtr.Zero)
                 {
-                    throw new DllNotFoundException("ZQ4810: " + path + " does not load (error " + Marshal.GetLastWin32Error() + ")");
+                    throw new DllNotFoundException("ZQ4810: " + path + " does not load (error " + Marshal.GetLastWin32Error() + ")" + hint);
                 }
+                what = what ?? path;
+            }
+            else if (named != null && Type.GetType("Mono.Runtime") != null)
+            {
+                mono_dllmap_insert(IntPtr.Zero, NativeMethods.Dll, null, named, null);
+            }
+            try
+            {
+                Marshal.PrelinkAll(typeof(NativeMethods));
+            }
+            catch (DllNotFoundException e)
+            {
+                throw new DllNotFoundException("ZQ4810: cannot load " + (what ?? "lib2KZQ4810.so: looked for beside the program and by " +
+                    "the system's loader (LD_LIBRARY_PATH, the system's library folders)") + hint, e);
             }
             loaded = true;
+        }
+
+        // Every call reaches the library through here, after Load(). The call
+        // is a lambda of its own because Mono resolves a method's P/Invoke
+        // targets when it compiles that method, and keeps a failure: the
+        // method that holds the call must be compiled only after Load() has
+        // pointed the runtime at the file.
+        static int Call(Func<int> call)
+        {
+            Load();
+            return call();
+        }
+
+        // A call that sends port requests: refused unless the board is open.
+        static int Counter(string function, Func<int> call)
+        {
+            if (state != State.Open)
+            {
+                throw new DeviceException(function, NotOpen);
+            }
+            return Call(call);
         }
 
         static int Within(string what, int value, int low, int high)
@@ -166,8 +293,7 @@ namespace ZQ4810
         // administrator rights.
         public static Registration CheckIfDriver()
         {
-            Load();
-            int result = NativeMethods.AZQ4810CHECKIFDRIVER();
+            int result = Call(() => NativeMethods.AZQ4810CHECKIFDRIVER());
             if (result == Failure)
             {
                 throw new DeviceException("AZQ4810CHECKIFDRIVER", result);
@@ -180,20 +306,21 @@ namespace ZQ4810
         public static void SetBaseAddress(int baseAddress)
         {
             Within("baseAddress", baseAddress, 0, 0xFFFF);
-            Load();
-            Succeed("AZQ4810SETBASEADDRESS", NativeMethods.AZQ4810SETBASEADDRESS(baseAddress));
+            Succeed("AZQ4810SETBASEADDRESS", Call(() => NativeMethods.AZQ4810SETBASEADDRESS(baseAddress)));
         }
 
         // Opens the device and starts the board: the axes that failed their
-        // self-test, none when every axis passed.
+        // self-test, none when every axis passed. Calling it again reopens the
+        // device and starts the board afresh.
         public static int[] Initialize()
         {
-            Load();
-            int result = NativeMethods.AZQ4810INITIALIZE();
+            int result = Call(() => NativeMethods.AZQ4810INITIALIZE());
             if (result == Failure)
             {
+                state = State.Failed;
                 throw new DeviceException("AZQ4810INITIALIZE", result);
             }
+            state = State.Open;
             int count = 0;
             int[] failed = new int[4];
             for (int axis = 0; axis < 4; ++axis)
@@ -207,20 +334,26 @@ namespace ZQ4810
             return failed;
         }
 
-        // The axis's 24-bit count, sign-extended. A failed read is told only by
-        // the library's notice: the value is then meaningless.
+        // Initialize(), as a Session whose Dispose() closes the board: for a
+        // using block.
+        public static Session Open()
+        {
+            return new Session(Initialize());
+        }
+
+        // The axis's (0..3) 24-bit count, sign-extended. A failed read is
+        // told only by the library's notice: the value is then meaningless.
         public static int ReadPosition(int axis)
         {
             Within("axis", axis, 0, 3);
-            Load();
-            return NativeMethods.AZQ4810READPOSITION(axis);
+            return Counter("AZQ4810READPOSITION", () => NativeMethods.AZQ4810READPOSITION(axis));
         }
 
+        // Sets the axis's (0..3) counter to zero.
         public static void ResetCounter(int axis)
         {
             Within("axis", axis, 0, 3);
-            Load();
-            Succeed("AZQ4810RESETCOUNTER", NativeMethods.AZQ4810RESETCOUNTER(axis));
+            Succeed("AZQ4810RESETCOUNTER", Counter("AZQ4810RESETCOUNTER", () => NativeMethods.AZQ4810RESETCOUNTER(axis)));
         }
 
         // The count multiplier, 1, 2 or 4, of every axis.
@@ -230,8 +363,7 @@ namespace ZQ4810
             {
                 throw new ArgumentOutOfRangeException("multiplier", multiplier, "multiplier " + multiplier + " is not 1, 2 or 4");
             }
-            Load();
-            Succeed("AZQ4810SETMULTIPLIER", NativeMethods.AZQ4810SETMULTIPLIER(multiplier));
+            Succeed("AZQ4810SETMULTIPLIER", Counter("AZQ4810SETMULTIPLIER", () => NativeMethods.AZQ4810SETMULTIPLIER(multiplier)));
         }
 
         // Sets mode field selector (0..3), or all four (4), to mode (0..15).
@@ -239,39 +371,42 @@ namespace ZQ4810
         {
             Within("selector", selector, 0, 4);
             Within("mode", mode, 0, 15);
-            Load();
-            Succeed("AZQ4810CHANGEMODE", NativeMethods.AZQ4810CHANGEMODE(selector, mode));
+            Succeed("AZQ4810CHANGEMODE", Counter("AZQ4810CHANGEMODE", () => NativeMethods.AZQ4810CHANGEMODE(selector, mode)));
         }
 
-        // Loads value into the axis's 24-bit preset register: a signed count
-        // (-8388608..8388607) or its unsigned bits (up to 16777215).
+        // Loads value into the axis's (0..3) 24-bit preset register: a signed
+        // count (-8388608..8388607) or its unsigned bits (up to 16777215).
         public static void PresetWrite(int axis, int value)
         {
             Within("axis", axis, 0, 3);
             Within("value", value, -0x800000, 0xFFFFFF);
-            Load();
-            Succeed("AZQ4810PRWRITE", NativeMethods.AZQ4810PRWRITE(axis, value));
+            Succeed("AZQ4810PRWRITE", Counter("AZQ4810PRWRITE", () => NativeMethods.AZQ4810PRWRITE(axis, value)));
         }
 
+        // Closes the device. Refused, like the counter calls, when nothing was
+        // opened: the library would show a notice for each handle.
         public static void Close()
         {
-            Load();
-            Succeed("AZQ4810CLOSE", NativeMethods.AZQ4810CLOSE());
+            if (state == State.Closed)
+            {
+                throw new DeviceException("AZQ4810CLOSE", NotOpen);
+            }
+            // The library leaves both handles closed whatever its close reports.
+            state = State.Closed;
+            Succeed("AZQ4810CLOSE", Call(() => NativeMethods.AZQ4810CLOSE()));
         }
 
         // Removes the driver's service key, which must have no subkeys left.
         public static void Delete()
         {
-            Load();
-            Succeed("AZQ4810DELETE", NativeMethods.AZQ4810DELETE());
+            Succeed("AZQ4810DELETE", Call(() => NativeMethods.AZQ4810DELETE()));
         }
 
         // Removes the driver's registration: its Parameters and Enum subkeys
         // and the service key. Close the device first.
         public static void DeleteAll()
         {
-            Load();
-            Succeed("AZQ4810DELETEALL", NativeMethods.AZQ4810DELETEALL());
+            Succeed("AZQ4810DELETEALL", Call(() => NativeMethods.AZQ4810DELETEALL()));
         }
     }
 }

@@ -4,9 +4,10 @@ machine is its folder's; SHA256SUMS holds; each driver's signature verifies,
 fails on a copy with one byte changed, and taken off leaves the build's own
 file; the drivers keep the rules memory integrity reads from a file; the
 CMake package builds an application of each width; the end-to-end run under
-Wine passes on the unpacked files; the wheel holds the package; README.md is
-the user's README, and every archive path it and INSTALL.md name is in the
-archive; and the release command makes the same bytes again.
+Wine passes on the unpacked files; each wheel is tagged for its Windows and
+holds the package with the DLL of that width; README.md is the user's README,
+and every archive path it and INSTALL.md name is in the archive; and the
+release command makes the same bytes again.
 
 Run after scripts/release (scripts/test does both):
     pytest-3 -p no:cacheprovider tests/release
@@ -31,6 +32,8 @@ MACHINE = {"x86": 0x014C, "x64": 0x8664}
 DRIVERS = [f"{width}/drivers/{variant}/ZQ4810.sys" for width in ("x86", "x64") for variant in ("board", "simulated")]
 WIDTH_FILES = ["2KZQ4810.dll", "zq4810.exe", "drivers/board/ZQ4810.sys", "drivers/simulated/ZQ4810.sys"]
 LIB_FILES = ["lib2KZQ4810.dll.a", "2KZQ4810.lib", "2KZQ4810.def"]
+# The platform tag of the Python wheel for each width.
+WHEEL_TAG = {"x86": "win32", "x64": "win_amd64"}
 
 
 def archive_path():
@@ -42,13 +45,22 @@ def archive_path():
     return found[0]
 
 
-def expected_files(wheel):
+def version(root):
+    """The version in the name of the archive's folder, 2KZQ4810-VERSION-windows."""
+    return os.path.basename(root)[len("2KZQ4810-"):-len("-windows")]
+
+
+def wheel_name(root, width):
+    return f"zq4810-{version(root)}-py3-none-{WHEEL_TAG[width]}.whl"
+
+
+def expected_files(root):
     return sorted(
         ["INSTALL.md", "README.md", "SHA256SUMS", "driver-certificate.cer", "include/2KZQ4810/exports.h",
          "lib/cmake/ZQ4810/ZQ4810Config.cmake", "lib/cmake/ZQ4810/ZQ4810ConfigVersion.cmake",
          "bindings/dotnet/ZQ4810.cs", "bindings/python/pyproject.toml", "bindings/python/zq4810/__init__.py",
          "bindings/python/zq4810/x86/2KZQ4810.dll", "bindings/python/zq4810/x64/2KZQ4810.dll",
-         f"bindings/python/{wheel}"]
+         f"bindings/python/{wheel_name(root, 'x86')}", f"bindings/python/{wheel_name(root, 'x64')}"]
         + [f"{width}/{file}" for width in ("x86", "x64") for file in WIDTH_FILES]
         + [f"lib/{width}/{file}" for width in ("x86", "x64") for file in LIB_FILES])
 
@@ -92,11 +104,9 @@ def run(*command, **options):
 # ---- the checks, each (unpacked folder, argument) ---------------------------
 
 def contents(root, _):
-    wheels = glob.glob(os.path.join(root, "bindings", "python", "*.whl"))
-    assert len(wheels) == 1, wheels
     found = sorted(os.path.relpath(os.path.join(folder, name), root)
                    for folder, _, names in os.walk(root) for name in names)
-    assert found == expected_files(os.path.basename(wheels[0]))
+    assert found == expected_files(root)
 
 
 def machine(root, file):
@@ -108,8 +118,7 @@ def checksums(root, _):
     status, output = run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=root)
     assert status == 0, output
     listed = sorted(line.split("  ", 1)[1] for line in read(os.path.join(root, "SHA256SUMS")).decode().splitlines())
-    assert listed == [f for f in expected_files(os.path.basename(glob.glob(os.path.join(root, "bindings/python/*.whl"))[0]))
-                      if f != "SHA256SUMS"]
+    assert listed == [f for f in expected_files(root) if f != "SHA256SUMS"]
 
 
 def certificate(root):
@@ -189,16 +198,20 @@ def end_to_end(root, width):
     assert status == 0, output
 
 
-def wheel(root, _):
-    (path,) = glob.glob(os.path.join(root, "bindings", "python", "*.whl"))
-    with zipfile.ZipFile(path) as archive:
+def wheel(root, width):
+    """The wheel for this width: tagged for its Windows in its name (what pip
+    chooses by) and its WHEEL file, holding the package with this width's
+    DLL only."""
+    with zipfile.ZipFile(os.path.join(root, "bindings", "python", wheel_name(root, width))) as archive:
         names = sorted(archive.namelist())
         package = [n for n in names if not n.startswith("zq4810-")]
-        assert package == ["zq4810/__init__.py", "zq4810/x64/2KZQ4810.dll", "zq4810/x86/2KZQ4810.dll"], names
+        assert package == ["zq4810/__init__.py", f"zq4810/{width}/2KZQ4810.dll"], names
         for name in package:
             assert archive.read(name) == read(os.path.join(root, "bindings", "python", name)), name
-        assert archive.read("zq4810/x86/2KZQ4810.dll") == read(os.path.join(root, "x86", "2KZQ4810.dll"))
-        assert archive.read("zq4810/x64/2KZQ4810.dll") == read(os.path.join(root, "x64", "2KZQ4810.dll"))
+        assert archive.read(f"zq4810/{width}/2KZQ4810.dll") == read(os.path.join(root, width, "2KZQ4810.dll"))
+        tags = [line for line in archive.read(f"zq4810-{version(root)}.dist-info/WHEEL").decode().splitlines()
+                if line.startswith("Tag: ")]
+        assert tags == [f"Tag: py3-none-{WHEEL_TAG[width]}"], tags
 
 
 def documents(root, name):
@@ -232,7 +245,7 @@ ROWS = ([("contents", contents, None)]
         + [(f"{check.__name__.replace('_', ' ')} {driver}", check, driver) for driver in DRIVERS
            for check in (signature_verifies, changed_byte_fails, unsigned_is_the_build, memory_integrity_rules)]
         + [(f"CMake package {width}", cmake_consumer, width) for width in ("x86", "x64")]
-        + [("wheel", wheel, None)]
+        + [(f"wheel {width}", wheel, width) for width in ("x86", "x64")]
         + [(f"paths in {name}", documents, name) for name in ("README.md", "INSTALL.md")]
         + [(f"end to end {width}", end_to_end, width) for width in ("x64", "x86")]
         + [("the same archive again", same_again, None)])

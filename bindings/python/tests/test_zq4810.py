@@ -7,8 +7,8 @@ Windows builds' DLLs where those are built; the README rows run the user's
 README's examples as written.
 
 Run by ctest --preset python, which names the shared object (ZQ4810_LIBRARY),
-the two DLLs (ZQ4810_WIN32_DLL, ZQ4810_WIN64_DLL) and the user's README
-(ZQ4810_README, docs/README.md)."""
+the two DLLs (ZQ4810_WIN32_DLL, ZQ4810_WIN64_DLL), the user's README
+(ZQ4810_README, docs/README.md) and the project's version (ZQ4810_VERSION)."""
 
 import contextlib
 import ctypes
@@ -16,6 +16,7 @@ import enum
 import io
 import os
 import pickle
+import pydoc
 import re
 import shutil
 import sys
@@ -39,6 +40,8 @@ def device_error(result):
 
 
 REFUSED = ("ValueError", None, "")
+# Refused before the library: no notice.
+NOT_OPEN = ("DeviceError", None, r"^the board is not open: call initialize\(\) first$")
 # The width check's one error names both widths.
 WRONG_WIDTH = ("OSError", None, r"is the (32-bit \(x86\)|64-bit \(x64\)) DLL, but this Python is (64|32)-bit")
 
@@ -87,6 +90,44 @@ def run_readme_ctypes(z):
     return readings(readme_example("python-ctypes"), {"__name__": "__main__", "__file__": "/opt/app/app.py"})
 
 
+def without_library(named):
+    """A fresh import where ZQ4810_LIBRARY names named (None: unset, so
+    that the dynamic loader finds nothing), its help, then a call."""
+    if named is None:
+        del os.environ["ZQ4810_LIBRARY"]
+    else:
+        os.environ["ZQ4810_LIBRARY"] = named
+    del sys.modules["zq4810"]
+    import zq4810
+    pydoc.render_doc(zq4810)
+    zq4810.initialize()
+
+
+def after_failed_initialize(z):
+    try:
+        z.initialize()
+    except z.DeviceError:
+        pass
+    return z.read_position(0)
+
+
+def block_raises(z):
+    """Leaves a with block by an exception, which must go on; then the
+    library's own close, which fails for both handles (510) when nothing is
+    open any more."""
+    try:
+        with z.open():
+            raise KeyError("in the block")
+    except KeyError:
+        return z._load().AZQ4810CLOSE()
+
+
+def with_block(z):
+    with z.open() as board:
+        board.reset_counter(1)
+        return board.failed_axes, board.read_position(1)
+
+
 def sequence(*steps):
     """The calls in order: the last one's result."""
     return lambda z: [step(z) for step in steps][-1]
@@ -115,7 +156,8 @@ ROWS = [
     ("a failed request", "request-fails=63", sequence(lambda z: z.initialize(), lambda z: z.reset_counter(0)),
      device_error(255), None),
     ("multiplier", "", sequence(lambda z: z.initialize(), lambda z: z.set_multiplier(4)), value(None), None),
-    ("four failed writes", "", lambda z: z.set_multiplier(2), device_error(1020), None),
+    ("four failed writes", "requests-fail-from=63", sequence(lambda z: z.initialize(), lambda z: z.set_multiplier(2)),
+     device_error(1020), None),
     ("multiplier 3", "", lambda z: z.set_multiplier(3), REFUSED, None),
     ("all modes", "", sequence(lambda z: z.initialize(), lambda z: z.change_mode(4, 5)), value(None), None),
     # The library itself takes these as a write of nothing and of the low 24 bits.
@@ -124,6 +166,19 @@ ROWS = [
     ("preset", "", sequence(lambda z: z.initialize(), lambda z: z.preset_write(0, -5)), value(None), None),
     ("preset beyond 24 bits", "", lambda z: z.preset_write(0, 1 << 24), REFUSED, None),
     ("close", "", sequence(lambda z: z.initialize(), lambda z: z.close()), value(None), None),
+    # Without an open board the library shows a notice for every port request.
+    ("read before initialize", "", lambda z: z.read_position(0), NOT_OPEN, None),
+    ("reset after close", "", sequence(lambda z: z.initialize(), lambda z: z.close(), lambda z: z.reset_counter(0)),
+     NOT_OPEN, None),
+    ("close before initialize", "", lambda z: z.close(), NOT_OPEN, None),
+    ("read after a failed initialize", "no-device", after_failed_initialize, NOT_OPEN, None),
+    ("with block", "axis-fails=2", with_block, value(([2], 0)), None),
+    ("with block left by an exception", "", block_raises, value(510), None),
+    ("no library found", "", lambda z: without_library(None),
+     ("OSError", None, r"lib2KZQ4810\.so.*ZQ4810_LIBRARY"), None),
+    ("ZQ4810_LIBRARY names no file", "", lambda z: without_library("/nonexistent/lib2KZQ4810.so"),
+     ("OSError", None, r"/nonexistent/lib2KZQ4810\.so.*ZQ4810_LIBRARY"), None),
+    ("version", "", lambda z: z.__version__, value(os.environ.get("ZQ4810_VERSION")), None),
     ("remove", "registered", lambda z: z.delete_all(), value(None), None),
     ("service key with subkeys", "registered", lambda z: z.delete(), device_error(255), None),
     ("nothing to remove", "", lambda z: z.delete_all(), device_error(765), None),
@@ -176,6 +231,10 @@ def test_call(sim, action, expected, needs):
     (kind, result, message), errors = in_child(sim, action)
     assert (kind, result) == expected[:2], message
     assert re.search(expected[2], message), message
-    if kind == "DeviceError":
+    if kind == "DeviceError" and result is None:
+        # Refused before the library: none of the notices of a request or a
+        # close on handles that are not open.
+        assert not re.search(r"\] (Ioctl failed|Failed to close)", errors), errors
+    elif kind == "DeviceError":
         # Its notice came first.
         assert "[" in errors, "no notice was shown"
