@@ -13,7 +13,8 @@
  * refuses every offset at or beyond the port count. It does not start on a
  * block of ports that the board does not have or that leaves the I/O space:
  * whoever can open the device reaches exactly the board's ports and no
- * other. What sits behind the ports is ports.h's business: the real board or
+ * other. Why it did not start goes to the debug output and, for the user, to
+ * the System event log. What sits behind the ports is ports.h's business: the real board or
  * the board model.
  *
  * Any number of openings may be open at once: the library opens the device
