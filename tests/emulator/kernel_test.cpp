@@ -201,8 +201,9 @@ TEST_P(DriverStart, StartsOnlyOnTheBoardsPortsAsRegistered)
         ASSERT_EQ(Kernel::errorLogCount(), c.entry.message != 0 ? 1 : 0);
         if (c.entry.message != 0) {
             const Kernel::ErrorLogEntry& e = Kernel::errorLogEntry(0);
+            const Entry& want = c.entry;
             EXPECT_EQ((std::vector<uint32_t>{e.errorCode, e.finalStatus, e.dumpWords, e.dump[0], e.dump[1], e.dump[2]}),
-                      (std::vector<uint32_t>{c.entry.message, c.status, 3, c.entry.base, c.entry.count, c.entry.status}));
+                      (std::vector<uint32_t>{want.message, c.status, 3, want.base, want.count, want.status}));
             EXPECT_NE(e.uniqueValue, 0u);
         }
         uint32_t status = 0;
