@@ -13,7 +13,8 @@
  * refuses every offset at or beyond the port count. It does not start on a
  * block of ports that the board does not have or that leaves the I/O space:
  * whoever can open the device reaches exactly the board's ports and no
- * other. What sits behind the ports is ports.h's business: the real board or
+ * other. Why it did not start goes to the debug output and, for the user, to
+ * the System event log. What sits behind the ports is ports.h's business: the real board or
  * the board model.
  *
  * Any number of openings may be open at once: the library opens the device
@@ -30,6 +31,9 @@
 #define IO_SPACE_SIZE 0x10000UL
 
 static KSPIN_LOCK boardLock;
+/* The registered block of ports; the address is kept for the messages of a
+ * start that fails after reading it. */
+static ULONG portAddress;
 static ULONG portCount;
 
 static UNICODE_STRING text(const WCHAR* chars)
@@ -69,43 +73,105 @@ static NTSTATUS openKey(HANDLE* key, HANDLE root, UNICODE_STRING* name)
     return ZwOpenKey(key, KEY_READ, &attributes);
 }
 
-/* Reads the board's address and port count and starts the board there. */
-static NTSTATUS startFromRegistry(PUNICODE_STRING registryPath)
+/* The step of the start that refused it, as the error log entry's unique
+ * value: entries with the same message still tell which check it was. */
+enum StartStep {
+    STEP_SERVICE_KEY = 1,
+    STEP_PARAMETERS_KEY,
+    STEP_VALUES,
+    STEP_PORT_BLOCK,
+    STEP_BOARD,
+    STEP_DEVICE,
+    STEP_LINK
+};
+
+/* The dump data of a refused start: the registered base address, the port
+ * count (0 where not read yet) and the status of the step that failed. */
+#define REFUSAL_DUMP_WORDS 3u
+#define REFUSAL_ENTRY_SIZE (FIELD_OFFSET(IO_ERROR_LOG_PACKET, DumpData) + REFUSAL_DUMP_WORDS * sizeof(ULONG))
+/* Within the system's limit for an entry, on both widths. */
+C_ASSERT(REFUSAL_ENTRY_SIZE <= ERROR_LOG_MAXIMUM_SIZE);
+
+/* Says why the driver does not start where a Windows user looks: the System
+ * event log, through the I/O error log. The message is one of the system's
+ * own (the driver's event source names the system's I/O message file), so
+ * the driver registers no text of its own; the system puts the driver's name
+ * in it. Without an entry to fill (the system short of memory, or a system
+ * that keeps no such log) the start is refused all the same, with the debug
+ * message alone. Gives the status the start fails with. */
+static NTSTATUS refuse(PDRIVER_OBJECT driver, NTSTATUS message, ULONG step, NTSTATUS cause, NTSTATUS result)
+{
+    PIO_ERROR_LOG_PACKET entry = (PIO_ERROR_LOG_PACKET)IoAllocateErrorLogEntry(driver, (UCHAR)REFUSAL_ENTRY_SIZE);
+    if (entry == NULL) {
+        return result;
+    }
+    /* Every field set: the entry comes from the system's pool as it is. */
+    entry->MajorFunctionCode = 0;
+    entry->RetryCount = 0;
+    entry->DumpDataSize = (USHORT)(REFUSAL_DUMP_WORDS * sizeof(ULONG));
+    entry->NumberOfStrings = 0;
+    entry->StringOffset = 0;
+    entry->EventCategory = 0;
+    entry->ErrorCode = message;
+    entry->UniqueErrorValue = step;
+    entry->FinalStatus = result;
+    entry->SequenceNumber = 0;
+    entry->IoControlCode = 0;
+    entry->DeviceOffset.QuadPart = 0;
+    entry->DumpData[0] = portAddress;
+    entry->DumpData[1] = portCount;
+    entry->DumpData[2] = (ULONG)cause;
+    IoWriteErrorLogEntry(entry);
+    return result;
+}
+
+/* Reads the board's address and port count and starts the board there.
+ * Every refusal is the registration's: it is missing or names ports that
+ * are not the board's. */
+static NTSTATUS startFromRegistry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     HANDLE service;
     HANDLE parameters;
     UNICODE_STRING parametersName = text(L"Parameters");
-    ULONG address;
+    NTSTATUS message = IO_ERR_CONFIGURATION_ERROR;
+    ULONG step = 0;
     NTSTATUS status = openKey(&service, NULL, registryPath);
     if (!NT_SUCCESS(status)) {
         DbgPrint("ZQ4810: cannot open the service key (0x%08lX)\n", (ULONG)status);
-        return status;
+        return refuse(driver, message, STEP_SERVICE_KEY, status, status);
     }
     status = openKey(&parameters, service, &parametersName);
     ZwClose(service);
     if (!NT_SUCCESS(status)) {
         DbgPrint("ZQ4810: no Parameters key; register the base address and restart\n");
-        return STATUS_DEVICE_CONFIGURATION_ERROR;
+        return refuse(driver, message, STEP_PARAMETERS_KEY, status, STATUS_DEVICE_CONFIGURATION_ERROR);
     }
-    status = STATUS_SUCCESS;
-    if (!DriverQueryDword(parameters, L"IoPortAddress", &address) ||
+    if (!DriverQueryDword(parameters, L"IoPortAddress", &portAddress) ||
         !DriverQueryDword(parameters, L"IoPortCount", &portCount)) {
         DbgPrint("ZQ4810: IoPortAddress or IoPortCount missing or not a DWORD\n");
-        status = STATUS_DEVICE_CONFIGURATION_ERROR;
-    } else if (portCount == 0 || portCount > PORTS_BOARD_COUNT || address >= IO_SPACE_SIZE ||
-               portCount > IO_SPACE_SIZE - address) {
-        /* Compared without a sum, which could wrap. */
+        step = STEP_VALUES;
+    } else if (portCount == 0 || portCount > PORTS_BOARD_COUNT || portAddress >= IO_SPACE_SIZE ||
+               portCount > IO_SPACE_SIZE - portAddress) {
+        /* Compared without a sum, which could wrap. A count the board does
+         * not have is the registration's fault; a right count that does not
+         * fit is the base address's. */
         DbgPrint("ZQ4810: %lu ports at 0x%lX are not the board's %u ports inside the I/O space\n", portCount,
-                 address, PORTS_BOARD_COUNT);
-        status = STATUS_DEVICE_CONFIGURATION_ERROR;
-    } else if (!PortsStart(parameters, address, portCount)) {
-        DbgPrint("ZQ4810: no %s board at 0x%lX with %lu ports\n", PortsKind, address, portCount);
-        status = STATUS_DEVICE_CONFIGURATION_ERROR;
+                 portAddress, PORTS_BOARD_COUNT);
+        step = STEP_PORT_BLOCK;
+        if (portCount != 0 && portCount <= PORTS_BOARD_COUNT) {
+            message = IO_ERR_INVALID_IOBASE;
+        }
+    } else if (!PortsStart(parameters, portAddress, portCount)) {
+        DbgPrint("ZQ4810: no %s board at 0x%lX with %lu ports\n", PortsKind, portAddress, portCount);
+        step = STEP_BOARD;
     } else {
-        DbgPrint("ZQ4810: %s board at port 0x%lX, %lu ports\n", PortsKind, address, portCount);
+        DbgPrint("ZQ4810: %s board at port 0x%lX, %lu ports\n", PortsKind, portAddress, portCount);
     }
     ZwClose(parameters);
-    return status;
+    if (step != 0) {
+        return refuse(driver, message, step, STATUS_DEVICE_CONFIGURATION_ERROR, STATUS_DEVICE_CONFIGURATION_ERROR);
+    }
+    return STATUS_SUCCESS;
 }
 
 static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -177,7 +243,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     NTSTATUS status;
 
     KeInitializeSpinLock(&boardLock);
-    status = startFromRegistry(registryPath);
+    status = startFromRegistry(driver, registryPath);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -186,13 +252,13 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
     if (!NT_SUCCESS(status)) {
         DbgPrint("ZQ4810: cannot create the device (0x%08lX)\n", (ULONG)status);
-        return status;
+        return refuse(driver, IO_ERR_INSUFFICIENT_RESOURCES, STEP_DEVICE, status, status);
     }
     status = IoCreateSymbolicLink(&linkName, &deviceName);
     if (!NT_SUCCESS(status)) {
         DbgPrint("ZQ4810: cannot create the device's link (0x%08lX)\n", (ULONG)status);
         IoDeleteDevice(device);
-        return status;
+        return refuse(driver, IO_ERR_INSUFFICIENT_RESOURCES, STEP_LINK, status, status);
     }
     driver->MajorFunction[IRP_MJ_CREATE] = openOrClose;
     driver->MajorFunction[IRP_MJ_CLEANUP] = openOrClose;

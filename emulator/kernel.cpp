@@ -23,8 +23,9 @@ using Emulator::Range;
 #define KERNEL_X64(name, type, member, i386, x64) x64,
 #define KERNEL_SIZE_I386(name, type, i386, x64) i386,
 #define KERNEL_SIZE_X64(name, type, i386, x64) x64,
-constexpr Layout I386 = {KERNEL_OFFSETS(KERNEL_I386) KERNEL_SIZES(KERNEL_SIZE_I386)};
-constexpr Layout X64 = {KERNEL_OFFSETS(KERNEL_X64) KERNEL_SIZES(KERNEL_SIZE_X64)};
+constexpr Layout I386 = {KERNEL_OFFSETS(KERNEL_I386) KERNEL_SIZES(KERNEL_SIZE_I386)
+                             KERNEL_CONSTANTS(KERNEL_SIZE_I386)};
+constexpr Layout X64 = {KERNEL_OFFSETS(KERNEL_X64) KERNEL_SIZES(KERNEL_SIZE_X64) KERNEL_CONSTANTS(KERNEL_SIZE_X64)};
 static_assert(FunctionCount * Emulator::StubStride < 0xE00, "the stubs fit their page");
 
 uint64_t defaultDispatch()
@@ -408,6 +409,13 @@ void checkLeftClean()
             return;
         }
     }
+    for (const LogEntry& entry : state.logEntries) {
+        if (entry.address != 0 && !entry.written) {
+            breach("returned with the error log entry at 0x%llx allocated and never written",
+                   static_cast<unsigned long long>(entry.address));
+            return;
+        }
+    }
 }
 
 void appendToken(Trace& trace, char kind, uint32_t offset, uint8_t value, bool failed)
@@ -564,6 +572,16 @@ const char* breach()
 const char* log()
 {
     return state.log;
+}
+
+int errorLogCount()
+{
+    return state.errorLogCount;
+}
+
+const ErrorLogEntry& errorLogEntry(int index)
+{
+    return state.errorLog[index];
 }
 
 const char* requestTrace()

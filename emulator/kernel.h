@@ -5,7 +5,7 @@
 // of opening the device, sending it requests and closing it, as Windows does
 // it. The registry the driver reads is the simulated platform's, the very
 // store the DLL's registration wrote; the clock is this machine's; DbgPrint
-// goes to the log. The board sits at the ports from the registered base
+// goes to the log, the I/O error log's entries to a list. The board sits at the ports from the registered base
 // address on: the board model, with encoders that turn with the clock.
 //
 // The kernel holds the driver to the rules a driver verifier checks, on every
@@ -68,6 +68,20 @@ const char* breach();
 // What the driver printed, one line each.
 const char* log();
 
+// An entry the driver wrote to the system's error log (IoWriteErrorLogEntry),
+// which the System event log shows with the message of its ErrorCode.
+constexpr int MaxDumpWords = 8;
+struct ErrorLogEntry {
+    uint32_t errorCode;
+    uint32_t uniqueValue;
+    uint32_t finalStatus;
+    uint32_t dumpWords; // the dump data's size in 4-byte words, of which dump holds the first MaxDumpWords
+    uint32_t dump[MaxDumpWords];
+};
+// The entries written since load(), oldest first.
+int errorLogCount();
+const ErrorLogEntry& errorLogEntry(int index);
+
 // ---- The device as programs see it ------------------------------------------
 
 // Opening a name as CreateFileA does ("\\.\ZQ4810Dev" reaches the device
@@ -111,7 +125,8 @@ constexpr uint64_t TicksPerSecond = 10000000;
 void advanceClock(uint64_t milliseconds);
 
 // The next call of this kernel function fails with this status, as the real
-// one can (IoCreateDevice, IoCreateSymbolicLink, ZwOpenKey, ZwQueryValueKey).
+// one can (IoCreateDevice, IoCreateSymbolicLink, ZwOpenKey, ZwQueryValueKey;
+// IoAllocateErrorLogEntry gives no entry, whatever the status).
 void failNext(const char* function, uint32_t status);
 
 // Instructions the driver ran in its own code, for the benchmarks.

@@ -411,6 +411,82 @@ uint64_t ioDeleteSymbolicLink(const uint64_t* a)
     return StatusObjectNameNotFound;
 }
 
+// The I/O error log. An entry is the driver's from IoAllocateErrorLogEntry
+// to IoWriteErrorLogEntry, which hands it to the system for good: written
+// once, and never one the kernel did not give. Its size is the system's
+// limit at most, and its dump data and strings lie inside it.
+uint64_t ioAllocateErrorLogEntry(const uint64_t* a)
+{
+    const uint64_t object = a[0];
+    const uint32_t size = static_cast<uint8_t>(a[1]);
+    if (object == 0 || (object != state.driverObject && deviceAt(object) < 0)) {
+        breach("IoAllocateErrorLogEntry given 0x%llx, neither its driver object nor one of its devices",
+               static_cast<unsigned long long>(object));
+        return 0;
+    }
+    if (size < state.layout.ErrorDumpData || size > state.layout.ErrorLogMaximumSize) {
+        breach("IoAllocateErrorLogEntry asked for %u bytes, outside the %u to %u of an entry", size,
+               state.layout.ErrorDumpData, state.layout.ErrorLogMaximumSize);
+        return 0;
+    }
+    uint32_t status = 0;
+    if (injected("IoAllocateErrorLogEntry", &status)) {
+        return 0;
+    }
+    for (LogEntry& entry : state.logEntries) {
+        if (entry.address == 0) {
+            entry = LogEntry{allocate(size), size, false};
+            return entry.address;
+        }
+    }
+    return 0;
+}
+
+uint64_t ioWriteErrorLogEntry(const uint64_t* a)
+{
+    LogEntry* entry = nullptr;
+    for (LogEntry& given : state.logEntries) {
+        entry = given.address != 0 && given.address == a[0] ? &given : entry;
+    }
+    if (entry == nullptr) {
+        breach("IoWriteErrorLogEntry given 0x%llx, no entry IoAllocateErrorLogEntry gave it",
+               static_cast<unsigned long long>(a[0]));
+        return 0;
+    }
+    if (entry->written) {
+        breach("IoWriteErrorLogEntry given the entry at 0x%llx a second time", static_cast<unsigned long long>(a[0]));
+        return 0;
+    }
+    const Layout& l = state.layout;
+    const uint32_t dumpSize = read16(entry->address + l.ErrorDumpDataSize);
+    if (l.ErrorDumpData + dumpSize > entry->size) {
+        breach("the error log entry of %u bytes holds %u bytes of dump data, past its end", entry->size, dumpSize);
+        return 0;
+    }
+    // Each string ends in a null character, the last of them inside the entry.
+    uint32_t at = read16(entry->address + l.ErrorStringOffset);
+    for (uint32_t strings = read16(entry->address + l.ErrorNumberOfStrings); strings > 0; --strings) {
+        while (at + 2 <= entry->size && read16(entry->address + at) != 0) {
+            at += 2;
+        }
+        if (at + 2 > entry->size) {
+            breach("the error log entry of %u bytes has strings that run past its end", entry->size);
+            return 0;
+        }
+        at += 2;
+    }
+    entry->written = true;
+    ErrorLogEntry& logged = state.errorLog[state.errorLogCount++];
+    logged.errorCode = read32(entry->address + l.ErrorCode);
+    logged.uniqueValue = read32(entry->address + l.ErrorUniqueValue);
+    logged.finalStatus = read32(entry->address + l.ErrorFinalStatus);
+    logged.dumpWords = dumpSize / 4;
+    for (uint32_t i = 0; i < logged.dumpWords && i < MaxDumpWords; ++i) {
+        logged.dump[i] = read32(entry->address + l.ErrorDumpData + 4 * i);
+    }
+    return 0;
+}
+
 uint64_t iofCompleteRequest(const uint64_t* a)
 {
     Request& request = state.request;
@@ -526,8 +602,9 @@ bool inRange(uint64_t address, uint64_t size, uint64_t begin, uint64_t length)
 }
 
 // What the driver may write: its own data and stack; the driver object while
-// DriverEntry fills it in; its devices' flags and extensions; and, while it
-// serves a request, the request's status block and system buffer.
+// DriverEntry fills it in; its devices' flags and extensions; the error log
+// entries it has not written yet; and, while it serves a request, the
+// request's status block and system buffer.
 bool driverMayWrite(uint64_t address, uint64_t size)
 {
     if (Emulator::inside(state.image.writable, state.image.writableCount, address, size) || inStack(address, size)) {
@@ -535,6 +612,11 @@ bool driverMayWrite(uint64_t address, uint64_t size)
     }
     if (state.phase == Phase::Entry && inRange(address, size, state.driverObject, state.layout.DriverObjectSize)) {
         return true;
+    }
+    for (const LogEntry& entry : state.logEntries) {
+        if (entry.address != 0 && !entry.written && inRange(address, size, entry.address, entry.size)) {
+            return true;
+        }
     }
     for (const Device& device : state.devices) {
         if (device.used && (inRange(address, size, device.address + state.layout.DeviceFlags, 4) ||
@@ -598,6 +680,8 @@ const Function Functions[] = {
     {"ntoskrnl.exe", "IoCreateSymbolicLink", Convention::Stdcall, 2, ioCreateSymbolicLink, 0, false},
     {"ntoskrnl.exe", "IoDeleteDevice", Convention::Stdcall, 1, ioDeleteDevice, 0, false},
     {"ntoskrnl.exe", "IoDeleteSymbolicLink", Convention::Stdcall, 1, ioDeleteSymbolicLink, 0, false},
+    {"ntoskrnl.exe", "IoAllocateErrorLogEntry", Convention::Stdcall, 2, ioAllocateErrorLogEntry, 0, false},
+    {"ntoskrnl.exe", "IoWriteErrorLogEntry", Convention::Stdcall, 1, ioWriteErrorLogEntry, 0, false},
     {"ntoskrnl.exe", "IofCompleteRequest", Convention::Fastcall, 2, iofCompleteRequest, 0, false},
     {"ntoskrnl.exe", "RtlInitUnicodeString", Convention::Stdcall, 2, rtlInitUnicodeString, 0, false},
     {"ntoskrnl.exe", "ZwOpenKey", Convention::Stdcall, 3, zwOpenKey, 0, false},

@@ -15,6 +15,7 @@ struct Layout {
 #define KERNEL_SIZE_FIELD(name, type, i386, x64) uint32_t name;
     KERNEL_OFFSETS(KERNEL_FIELD)
     KERNEL_SIZES(KERNEL_SIZE_FIELD)
+    KERNEL_CONSTANTS(KERNEL_SIZE_FIELD)
 #undef KERNEL_FIELD
 #undef KERNEL_SIZE_FIELD
 };
@@ -31,6 +32,7 @@ constexpr int MaxKeys = 8;
 constexpr int MaxFiles = 16;
 constexpr int MaxLocks = 4;
 constexpr int MaxFaults = 4;
+constexpr int MaxLogEntries = 4;
 constexpr size_t MaxName = 128;
 constexpr uint32_t MaxTransfer = 0x1000; // what this I/O manager buffers of one request
 
@@ -70,6 +72,14 @@ struct HeldLock {
 struct Fault {
     char function[40];
     uint32_t status;
+};
+
+// An error log entry the kernel handed the driver: the driver's to fill in
+// until it writes it, the system's after.
+struct LogEntry {
+    uint64_t address;
+    uint32_t size;
+    bool written;
 };
 
 enum class Phase { Idle, Entry, Dispatch, Unload };
@@ -126,6 +136,9 @@ struct State {
     Trace requests = {};
     Trace ports = {};
     Fault faults[MaxFaults] = {};
+    LogEntry logEntries[MaxLogEntries] = {};
+    ErrorLogEntry errorLog[MaxLogEntries] = {}; // what the written ones said
+    int errorLogCount = 0;
     uint64_t instructions = 0;
     uint32_t lastError = 0;
     Emulator::Error error;
@@ -177,7 +190,7 @@ struct Function {
     int widths; // 32, 64, or 0 for both
     bool wide;  // a 64-bit result, in edx:eax on i386
 };
-constexpr int FunctionCount = 17;
+constexpr int FunctionCount = 19;
 constexpr int MaxArguments = 8;
 extern const Function Functions[FunctionCount];
 // Where the driver's import table holds each, once bound; 0 when not imported.
@@ -218,7 +231,7 @@ bool breached();
 bool runDriver(Phase phase, uint64_t routine, const uint64_t* arguments, int count, const char* name,
                uint64_t* result);
 // After a routine returned: the interrupt level and locks as they must be,
-// every registry key closed.
+// every registry key closed, every error log entry it took written.
 void checkLeftClean();
 
 void appendToken(Trace& trace, char kind, uint32_t offset, uint8_t value, bool failed);

@@ -7,7 +7,8 @@
  * C as well as C++: the kernel headers compile only as C.
  *
  * Each row: a name, the structure and its member as the headers name them,
- * the i386 value, the x64 value. KERNEL_SIZES lists whole sizes.
+ * the i386 value, the x64 value. KERNEL_SIZES lists whole sizes, KERNEL_CONSTANTS
+ * the system's constants that the kernel holds a driver to.
  */
 #ifndef ZQ4810_EMULATOR_KERNEL_LAYOUT_H
 #define ZQ4810_EMULATOR_KERNEL_LAYOUT_H
@@ -56,7 +57,14 @@
     ROW(AttributesLength, OBJECT_ATTRIBUTES, Length, 0x00, 0x00)                                     \
     ROW(AttributesRoot, OBJECT_ATTRIBUTES, RootDirectory, 0x04, 0x08)                                \
     ROW(AttributesName, OBJECT_ATTRIBUTES, ObjectName, 0x08, 0x10)                                   \
-    ROW(AttributesAttributes, OBJECT_ATTRIBUTES, Attributes, 0x0C, 0x18)
+    ROW(AttributesAttributes, OBJECT_ATTRIBUTES, Attributes, 0x0C, 0x18)                             \
+    ROW(ErrorDumpDataSize, IO_ERROR_LOG_PACKET, DumpDataSize, 0x02, 0x02)                            \
+    ROW(ErrorNumberOfStrings, IO_ERROR_LOG_PACKET, NumberOfStrings, 0x04, 0x04)                      \
+    ROW(ErrorStringOffset, IO_ERROR_LOG_PACKET, StringOffset, 0x06, 0x06)                            \
+    ROW(ErrorCode, IO_ERROR_LOG_PACKET, ErrorCode, 0x0C, 0x0C)                                       \
+    ROW(ErrorUniqueValue, IO_ERROR_LOG_PACKET, UniqueErrorValue, 0x10, 0x10)                         \
+    ROW(ErrorFinalStatus, IO_ERROR_LOG_PACKET, FinalStatus, 0x14, 0x14)                              \
+    ROW(ErrorDumpData, IO_ERROR_LOG_PACKET, DumpData, 0x28, 0x28)
 
 #define KERNEL_SIZES(ROW)                                      \
     ROW(DriverObjectSize, DRIVER_OBJECT, 0xA8, 0x150)          \
@@ -66,5 +74,11 @@
     ROW(StackLocationSize, IO_STACK_LOCATION, 0x24, 0x48)      \
     ROW(MdlStructSize, MDL, 0x1C, 0x30)                        \
     ROW(ObjectAttributesSize, OBJECT_ATTRIBUTES, 0x18, 0x30)
+
+/* The system's own limits, by name: each row a name, the headers' constant,
+ * the i386 value, the x64 value. An error log entry may be no larger than
+ * ERROR_LOG_MAXIMUM_SIZE, which follows from the message port's size and so
+ * differs between the widths. */
+#define KERNEL_CONSTANTS(ROW) ROW(ErrorLogMaximumSize, ERROR_LOG_MAXIMUM_SIZE, 0x98, 0xF0)
 
 #endif /* ZQ4810_EMULATOR_KERNEL_LAYOUT_H */

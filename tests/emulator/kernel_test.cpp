@@ -112,6 +112,16 @@ constexpr Value Dword(uint32_t value)
 }
 constexpr Value Missing = {0, 0, 0};
 
+// The error log entry a refused start writes for the System event log: the
+// message (one of the system's I/O messages), and the dump data: the base
+// address, the port count and the status of the step that failed.
+struct Entry {
+    uint32_t message; // 0: no entry
+    uint32_t base, count, status;
+};
+constexpr uint32_t IoErrInsufficientResources = 0xC0040002, IoErrConfigurationError = 0xC0040003,
+                   IoErrInvalidIobase = 0xC004000E;
+
 struct StartCase {
     const char* what;
     bool serviceKey, parametersKey;
@@ -120,37 +130,48 @@ struct StartCase {
     uint32_t injected;
     uint32_t status;
     const char* logged;
+    Entry entry;
 };
 
 using DriverStart = DriverTest;
 
 TEST_P(DriverStart, StartsOnlyOnTheBoardsPortsAsRegistered)
 {
-    const uint32_t configuration = Kernel::StatusDeviceConfigurationError;
+    const uint32_t configuration = Kernel::StatusDeviceConfigurationError, notFound = Kernel::StatusObjectNameNotFound;
     const uint32_t resources = Kernel::StatusInsufficientResources, collision = Kernel::StatusObjectNameCollision;
+    const uint32_t config = IoErrConfigurationError, iobase = IoErrInvalidIobase;
     const StartCase cases[] = {
-        {"no service key", false, false, Missing, Missing, nullptr, 0, Kernel::StatusObjectNameNotFound,
-         "cannot open the service key (0xC0000034)"},
-        {"no Parameters key", true, false, Missing, Missing, nullptr, 0, configuration, "no Parameters key"},
-        {"no IoPortAddress", true, true, Missing, Dword(16), nullptr, 0, configuration, "missing or not a DWORD"},
-        {"IoPortCount a string", true, true, Dword(0x300), {1, 4, 0x3631}, nullptr, 0, configuration, "not a DWORD"},
-        {"IoPortAddress two bytes long", true, true, {4, 2, 0x300}, Dword(16), nullptr, 0, configuration, "not a DWORD"},
+        {"no service key", false, false, Missing, Missing, nullptr, 0, notFound,
+         "cannot open the service key (0xC0000034)", {config, 0, 0, notFound}},
+        {"no Parameters key", true, false, Missing, Missing, nullptr, 0, configuration, "no Parameters key",
+         {config, 0, 0, notFound}},
+        {"no Parameters key, and the system has no error log entry to give", true, false, Missing, Missing,
+         "IoAllocateErrorLogEntry", 0, configuration, "no Parameters key", {}},
+        {"no IoPortAddress", true, true, Missing, Dword(16), nullptr, 0, configuration, "missing or not a DWORD",
+         {config, 0, 0, configuration}},
+        {"IoPortCount a string", true, true, Dword(0x300), {1, 4, 0x3631}, nullptr, 0, configuration, "not a DWORD",
+         {config, 0x300, 0, configuration}},
+        {"IoPortAddress two bytes long", true, true, {4, 2, 0x300}, Dword(16), nullptr, 0, configuration, "not a DWORD",
+         {config, 0, 0, configuration}},
         {"17 ports, more than the board has", true, true, Dword(0x300), Dword(17), nullptr, 0, configuration,
-         "17 ports at 0x300 are not the board's 16 ports"},
-        {"no ports", true, true, Dword(0x300), Dword(0), nullptr, 0, configuration, "0 ports at 0x300"},
+         "17 ports at 0x300 are not the board's 16 ports", {config, 0x300, 17, configuration}},
+        {"no ports", true, true, Dword(0x300), Dword(0), nullptr, 0, configuration, "0 ports at 0x300",
+         {config, 0x300, 0, configuration}},
         {"a block that passes the top of the I/O space", true, true, Dword(0xFFF1), Dword(16), nullptr, 0, configuration,
-         "16 ports at 0xFFF1"},
+         "16 ports at 0xFFF1", {iobase, 0xFFF1, 16, configuration}},
         {"an address beyond the I/O space", true, true, Dword(0x10000), Dword(1), nullptr, 0, configuration,
-         "1 ports at 0x10000"},
+         "1 ports at 0x10000", {iobase, 0x10000, 1, configuration}},
         {"the values cannot be read", true, true, Dword(0x300), Dword(16), "ZwQueryValueKey", resources,
-         configuration, "missing or not a DWORD"},
-        {"IoCreateDevice fails", true, true, Dword(0x300), Dword(16), "IoCreateDevice", resources,
-         resources, "cannot create the device (0xC000009A)"},
-        {"IoCreateSymbolicLink fails", true, true, Dword(0x300), Dword(16), "IoCreateSymbolicLink",
-         collision, collision, "cannot create the device's link (0xC0000035)"},
-        {"at 0x300", true, true, Dword(0x300), Dword(16), nullptr, 0, 0, "board at port 0x300, 16 ports"},
-        {"at 0x305, not a multiple of 16", true, true, Dword(0x305), Dword(16), nullptr, 0, 0, "board at port 0x305"},
-        {"ending at the top of the I/O space", true, true, Dword(0xFFF0), Dword(16), nullptr, 0, 0, "at port 0xFFF0"},
+         configuration, "missing or not a DWORD", {config, 0, 0, configuration}},
+        {"IoCreateDevice fails", true, true, Dword(0x300), Dword(16), "IoCreateDevice", resources, resources,
+         "cannot create the device (0xC000009A)", {IoErrInsufficientResources, 0x300, 16, resources}},
+        {"IoCreateSymbolicLink fails", true, true, Dword(0x300), Dword(16), "IoCreateSymbolicLink", collision,
+         collision, "cannot create the device's link (0xC0000035)", {IoErrInsufficientResources, 0x300, 16, collision}},
+        {"at 0x300", true, true, Dword(0x300), Dword(16), nullptr, 0, 0, "board at port 0x300, 16 ports", {}},
+        {"at 0x305, not a multiple of 16", true, true, Dword(0x305), Dword(16), nullptr, 0, 0, "board at port 0x305",
+         {}},
+        {"ending at the top of the I/O space", true, true, Dword(0xFFF0), Dword(16), nullptr, 0, 0, "at port 0xFFF0",
+         {}},
     };
     for (const StartCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -175,6 +196,16 @@ TEST_P(DriverStart, StartsOnlyOnTheBoardsPortsAsRegistered)
         EXPECT_STREQ(Kernel::breach(), "");
         EXPECT_NE(std::string(Kernel::log()).find(c.logged), std::string::npos) << Kernel::log();
         EXPECT_EQ(Kernel::running(), c.status == 0);
+        // One entry for a refused start, none for one that succeeds or
+        // when the system has none to give.
+        ASSERT_EQ(Kernel::errorLogCount(), c.entry.message != 0 ? 1 : 0);
+        if (c.entry.message != 0) {
+            const Kernel::ErrorLogEntry& e = Kernel::errorLogEntry(0);
+            const Entry& want = c.entry;
+            EXPECT_EQ((std::vector<uint32_t>{e.errorCode, e.finalStatus, e.dumpWords, e.dump[0], e.dump[1], e.dump[2]}),
+                      (std::vector<uint32_t>{want.message, c.status, 3, want.base, want.count, want.status}));
+            EXPECT_NE(e.uniqueValue, 0u);
+        }
         uint32_t status = 0;
         const uint32_t first = Kernel::open(Device, ReadWrite, &status);
         if (c.status != 0) {
@@ -581,6 +612,21 @@ const Fault Faults[] = {
          c.op({0xBB}).word(5).op({0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
      },
      "did not keep the caller's registers (rbx 0000000000000005)"},
+    {"writes an error log entry twice", &Drivers[1], Routine::Entry,
+     [](Code& c) {
+         // IoAllocateErrorLogEntry(driver, 0x34), then IoWriteErrorLogEntry of it twice.
+         c.op({0x8B, 0x44, 0x24, 0x04, 0x6A, 0x34, 0x50}).call("IoAllocateErrorLogEntry");
+         c.op({0x50, 0x50}).call("IoWriteErrorLogEntry").call("IoWriteErrorLogEntry");
+         return32(c);
+     },
+     "DriverEntry: IoWriteErrorLogEntry given the entry at 0x"},
+    {"allocates an error log entry and never writes it", &Drivers[2], Routine::Entry,
+     [](Code& c) {
+         // rcx holds the driver object already.
+         c.op({0x48, 0x83, 0xEC, 0x28, 0xBA}).word(0x34).call("IoAllocateErrorLogEntry");
+         c.op({0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
+     },
+     "DriverEntry: returned with the error log entry at 0x"},
     {"returns holding its spin lock, on x64", &Drivers[2], Routine::Create,
      [](Code& c) {
          c.op({0x48, 0x83, 0xEC, 0x28, 0x48, 0x8D, 0x4C, 0x24, 0x20}).call("KeAcquireSpinLockRaiseToDpc");
