@@ -1,6 +1,6 @@
 // The exported entry points. Each one is a direct call into the module that
 // owns the operation: no checking, locking or translation in between.
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 
 #include "board/counter_board.h"
 #include "channel/port_channel.h"

@@ -7,8 +7,8 @@
 // The simulated device is at its cheapest here: no faults, no notices, and
 // the request trace full after the first few thousand requests, so recording
 // a request is a bounds check.
-#include "api/exports.h"
-#include "install/registry_paths.h"
+#include "2KZQ4810/exports.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/control.h"
 #include "platform/sim/internal.h"
 #include "tests/heap_counter.h"

@@ -6,7 +6,7 @@
 // same files give the same figures on any host.
 //
 // Usage: zq4810_kernel_instructions [calls]   (Markdown tables)
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "bench/scenarios.h"
 #include "emulator/kernel.h"
 #include "emulator/loader.h"

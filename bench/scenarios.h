@@ -4,8 +4,8 @@
 // the emulator), so both count the same work.
 #pragma once
 
-#include "api/exports.h"
-#include "install/registry_paths.h"
+#include "2KZQ4810/exports.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/control.h"
 
 namespace Scenarios {

@@ -1,7 +1,7 @@
 #include "board/counter_board.h"
 
 #include "channel/port_channel.h"
-#include "common/result_code.h"
+#include "zq4810/result_code.h"
 
 using PortChannel::readPort;
 using PortChannel::writePort;

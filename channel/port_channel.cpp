@@ -1,6 +1,6 @@
 #include "channel/port_channel.h"
 
-#include "common/result_code.h"
+#include "zq4810/result_code.h"
 #include "common/user_notice.h"
 #include "platform/win32.h"
 

@@ -63,7 +63,7 @@ add_custom_target(zq4810_implibs ALL DEPENDS ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLI
 # target_link_libraries(app PRIVATE ZQ4810::dll).
 add_library(zq4810_dll_import INTERFACE)
 add_library(ZQ4810::dll ALIAS zq4810_dll_import)
-target_include_directories(zq4810_dll_import INTERFACE ${PROJECT_SOURCE_DIR})
+target_include_directories(zq4810_dll_import INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
 target_link_libraries(zq4810_dll_import INTERFACE ${ZQ4810_IMPLIB_GNU})
 add_dependencies(zq4810_dll_import zq4810_implibs)
 
@@ -75,7 +75,7 @@ include(CMakePackageConfigHelpers)
 install(TARGETS zq4810_dll LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}${ZQ4810_ARCH_DIR})
 install(FILES ${ZQ4810_IMPLIB_GNU} ${ZQ4810_IMPLIB_MSVC} ${ZQ4810_DEF}
     DESTINATION ${CMAKE_INSTALL_LIBDIR}${ZQ4810_ARCH_DIR})
-install(FILES api/exports.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/2KZQ4810)
+install(FILES include/2KZQ4810/exports.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/2KZQ4810)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake
     COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES cmake/ZQ4810Config.cmake ${PROJECT_BINARY_DIR}/ZQ4810ConfigVersion.cmake

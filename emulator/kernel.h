@@ -14,7 +14,7 @@
 #pragma once
 
 #include "model/hardware.h"
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/win32.h"
 
 #include <stddef.h>

@@ -13,8 +13,8 @@
 //   CHECKIFDRIVER's answer matches whether the key was there before and after,
 //   a successful removal left no service key.
 // The sanitizers watch everything else.
-#include "api/exports.h"
-#include "install/registry_paths.h"
+#include "2KZQ4810/exports.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/control.h"
 
 #include <cstdint>

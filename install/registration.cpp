@@ -1,8 +1,8 @@
 #include "install/install.h"
 
-#include "common/result_code.h"
+#include "zq4810/result_code.h"
 #include "common/user_notice.h"
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/win32.h"
 
 namespace DriverRegistration {

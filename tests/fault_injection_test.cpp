@@ -2,7 +2,7 @@
 // made, with exactly that call failing. The expectations are not copied
 // outputs: they come from the handful of rules below, applied to the normal
 // run's own record of what it sent.
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "tests/support.h"
 
 #include <cstdio>

@@ -1,24 +1,27 @@
 # Holds the layers to their order: each folder of the library, the board
 # model, the platform seam and the driver may include only what lies below it
 # (api -> install, board -> channel -> common -> platform), and none of them
-# the simulated platform. Run as a test:
+# the simulated platform. At the bottom, include/: the public header
+# (2KZQ4810/exports.h, the contract every caller holds) and the shared facts
+# (zq4810/: result values, registry paths), which the library, the simulator,
+# the tool and the tests may all include, and which include nothing else. Run as a test:
 #   cmake -DSOURCE_DIR=<source tree> -P tests/layers.cmake
 # Fails with every include that breaks the table below.
 
 # Folder, then what its files may include: a folder (ending in /) or a file.
-set(folders api install board channel common model platform platform/sim driver)
-set(allowed_api api/ install/ board/ channel/ common/)
-set(allowed_install install/ common/ platform/win32.h)
-set(allowed_board board/ channel/ common/)
-set(allowed_channel channel/ common/ platform/win32.h)
-# The result values are the ones the public header publishes.
-set(allowed_common common/ platform/win32.h api/exports.h)
+set(folders include api install board channel common model platform platform/sim driver)
+set(allowed_include include/)
+set(allowed_api api/ install/ board/ channel/ common/ include/)
+set(allowed_install install/ common/ platform/win32.h include/)
+set(allowed_board board/ channel/ common/ include/)
+set(allowed_channel channel/ common/ platform/win32.h include/)
+set(allowed_common common/ platform/win32.h include/)
 # Freestanding: not even the C library.
 set(allowed_model model/)
 set(freestanding_model TRUE)
 set(allowed_platform)
-# The simulator takes the registration's paths from install/'s header.
-set(allowed_platform/sim platform/sim/ platform/win32.h model/ install/registry_paths.h)
+# The simulator takes the registration's paths from the shared facts.
+set(allowed_platform/sim platform/sim/ platform/win32.h model/ include/)
 set(allowed_driver driver/ model/)
 
 set(broken 0)
@@ -40,6 +43,8 @@ foreach(folder IN LISTS folders)
                 set(target ${CMAKE_MATCH_1})
                 if(NOT target MATCHES "/")
                     set(target ${directory}/${target}) # beside the including file
+                elseif(target MATCHES "^(2KZQ4810|zq4810)/")
+                    set(target include/${target}) # found through include/
                 endif()
                 set(fits FALSE)
                 foreach(allowed IN LISTS allowed_${folder})

@@ -1,7 +1,7 @@
 // Registering the driver and removing it again: the registry layout byte for
 // byte, every call's flags, the first-setup answers and the removals. What
 // each single failed registry call shows and leaves is fault_injection_test's.
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "tests/support.h"
 
 using namespace TestSupport;

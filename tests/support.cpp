@@ -1,6 +1,6 @@
 #include "tests/support.h"
 
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // module state is back at "nothing open", and short ways to read notices.
 #pragma once
 
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "platform/sim/control.h"
 
 #include <gtest/gtest.h>

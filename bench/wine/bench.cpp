@@ -24,7 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "board/counter_board.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The simulated machine as a whole: booting it afresh and restarting it.
 #include "platform/sim/control.h"
 
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/internal.h"
 
 namespace Sim {

@@ -1,7 +1,7 @@
 // The simulated platform set up from the environment, for programs that run
 // the library in a process of their own and for the tests that run them. The
 // library itself never reads the environment; only the simulator does.
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/control.h"
 #include "platform/sim/internal.h"
 

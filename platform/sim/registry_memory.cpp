@@ -10,7 +10,7 @@
 //   exist (ERROR_FILE_NOT_FOUND). A handle open on a deleted key stays open,
 //   but writes through it fail with ERROR_KEY_DELETED.
 // - Closing a handle that is not open fails. Open handles are counted.
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 

@@ -7,7 +7,7 @@
 // the same tests pass on both.
 #include "platform/sim/control.h"
 
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 

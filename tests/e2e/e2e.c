@@ -17,7 +17,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 
 #define DEVICE_NAME "\\\\.\\ZQ4810Dev"
 #define SERVICE_KEY "SYSTEM\\CurrentControlSet\\Services\\ZQ4810"

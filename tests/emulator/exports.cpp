@@ -2,7 +2,7 @@
 // running the shipped DLL's own code in the emulator. A call that breaks a
 // rule of the calling convention or of the DLL's memory is reported by the
 // program that made it (a test fails; a benchmark stops).
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 
 #include "emulator/loader.h"
 

@@ -3,10 +3,10 @@
 // registry, what each does with every kind of request, the whole product with
 // the shipped DLL in front, and that the kernel catches a driver that breaks
 // a rule.
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "emulator/kernel.h"
 #include "emulator/loader.h"
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/sim/control.h"
 #include "tests/emulator/wrong_file.h"
 

@@ -2,7 +2,7 @@
 // could meet through a caller's earlier installation or a half-finished
 // removal: the same assertions hold on the in-memory store and on Wine's
 // registry.
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/win32.h"
 #include "tests/support.h"
 

@@ -2,7 +2,7 @@
 // on it. These calls go to the in-memory store on the host and to Wine's
 // registry in the Windows test program, so the same assertions hold the
 // simulator to the real thing.
-#include "install/registry_paths.h"
+#include "zq4810/registry_paths.h"
 #include "platform/win32.h"
 #include "tests/support.h"
 

@@ -1,7 +1,7 @@
 /* An application in C that uses the DLL through an import library, as a
  * customer's program would. It asks only what the library answers without a
  * board, and exits with the number of wrong answers. */
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 
 static int wrongAnswers(void)
 {

@@ -1,7 +1,7 @@
 /* The public header on its own, as C or C++, with any Windows compiler: each
  * function must have exactly the type and calling convention callers are
  * promised, or these initialisations do not compile. */
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 
 typedef int(__stdcall* NoArgument)(void);
 typedef int(__stdcall* OneArgument)(int);
@@ -18,4 +18,4 @@ const OneArgument oneArgument[] = {AZQ4810SETBASEADDRESS, AZQ4810READPOSITION, A
 const TwoArguments twoArguments[] = {AZQ4810CHANGEMODE, AZQ4810PRWRITE};
 
 /* Twice is harmless. */
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"

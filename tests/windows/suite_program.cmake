@@ -31,7 +31,7 @@ function(zq4810_windows_suite target test)
         ${dir}/heap_counter.cpp
         ${dir}/imports.cpp
         ${dir}/binary_test.cpp)
-    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${ZQ4810_GENERATED_DIR})
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include ${ZQ4810_GENERATED_DIR})
     target_link_libraries(${target} PRIVATE ZQ4810::dll zq4810_warnings gtest version)
     target_link_options(${target} PRIVATE -static)
     string(REPLACE "." "_" report ${test})

@@ -1,5 +1,5 @@
 // selftest and watch: one run of the board each.
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "board/counter_board.h"
 #include "tools/zq4810/args.h"
 #include "tools/zq4810/commands.h"

@@ -1,7 +1,7 @@
 // demo: the whole life of a board in one run, every library call shown with
 // its result. It is what a newcomer runs first.
-#include "api/exports.h"
-#include "install/registry_paths.h"
+#include "2KZQ4810/exports.h"
+#include "zq4810/registry_paths.h"
 #include "tools/zq4810/commands.h"
 #include "tools/zq4810/install_steps.h"
 #include "tools/zq4810/output.h"

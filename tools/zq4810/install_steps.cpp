@@ -1,7 +1,7 @@
 #include "tools/zq4810/install_steps.h"
 
-#include "api/exports.h"
-#include "install/registry_paths.h"
+#include "2KZQ4810/exports.h"
+#include "zq4810/registry_paths.h"
 #include "tools/zq4810/output.h"
 #include "tools/zq4810/target.h"
 

@@ -1,6 +1,6 @@
 #include "tools/zq4810/session.h"
 
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "tools/zq4810/output.h"
 
 #include <cstdio>

@@ -3,7 +3,7 @@
 // the counters.
 #pragma once
 
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 
 namespace Session {
 

@@ -1,6 +1,6 @@
 // shell: counter commands, one per line, on one run of the board. Scripts
 // pipe commands in; on a terminal it prompts.
-#include "api/exports.h"
+#include "2KZQ4810/exports.h"
 #include "tools/zq4810/args.h"
 #include "tools/zq4810/commands.h"
 #include "tools/zq4810/output.h"
