@@ -40,7 +40,7 @@ ROWS = {
         0, "    skipped 1: needs Wine (a)", "0 passed, 0 failed, 1 skipped"),
     "skipped, the reason from its gtest report": (
         {"host.xml": ctest(case("Heap.Counts", "notrun", skipped("SKIP_REGULAR_EXPRESSION_MATCHED"))),
-         "build/host/gtest-reports/Heap.Counts.xml": GTEST_SKIP}, ["host"],
+         "results/gtest/host/Heap.Counts.xml": GTEST_SKIP}, ["host"],
         0, "    skipped 1: no allocation hook (Heap.Counts)", "0 passed, 0 failed, 1 skipped"),
     "not run for a failed fixture is a failure": (
         {"host.xml": ctest(case("a", "notrun", skipped("Fixture dependency failed")))}, ["host"],

@@ -18,10 +18,10 @@ add_subdirectory(${ZQ4810_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest 
 # system's registry), run as the one ctest test TEST under the build's Wine
 # (needing the fixture "wine"). Listing its tests would take a run under
 # Wine, at build time or, where Wine cannot run, as a test that fails before
-# it can skip; so its own report, TEST.xml in this folder, holds the result
-# of each test (a relative name: the program takes a Unix absolute path for
-# a relative one).
-function(zq4810_windows_suite target test)
+# it can skip; so its own report, REPORT.xml with the other programs'
+# reports, holds the result of each test (named relative to the folder it
+# runs in: the program takes a Unix absolute path for a relative one).
+function(zq4810_windows_suite target test report)
     list(TRANSFORM ZQ4810_SIM_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE sim_sources)
     set(dir ${ZQ4810_WINDOWS_SUITE_DIR})
     add_executable(${target}
@@ -34,8 +34,8 @@ function(zq4810_windows_suite target test)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include ${ZQ4810_GENERATED_DIR})
     target_link_libraries(${target} PRIVATE ZQ4810::dll zq4810_warnings gtest version)
     target_link_options(${target} PRIVATE -static)
-    string(REPLACE "." "_" report ${test})
-    add_test(NAME ${test} COMMAND ${target} --gtest_output=xml:${report}.xml
+    file(RELATIVE_PATH report ${CMAKE_CURRENT_BINARY_DIR} ${ZQ4810_PROGRAM_REPORTS}/${report}.xml)
+    add_test(NAME ${test} COMMAND ${target} --gtest_output=xml:${report}
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 LABELS wine-suite
         SKIP_RETURN_CODE ${ZQ4810_SKIP_STATUS})
