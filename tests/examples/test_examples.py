@@ -85,7 +85,7 @@ def on_library(command, folder):
 def with_header(folder):
     """exports.h where the README's #include finds it: include/2KZQ4810/."""
     os.makedirs(os.path.join(folder, "include", "2KZQ4810"))
-    shutil.copy(os.path.join(SOURCE, "api", "exports.h"), os.path.join(folder, "include", "2KZQ4810"))
+    shutil.copy(os.path.join(SOURCE, "include", "2KZQ4810", "exports.h"), os.path.join(folder, "include", "2KZQ4810"))
 
 
 def archive_layout(folder):
