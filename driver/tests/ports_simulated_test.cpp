@@ -26,12 +26,13 @@ int position(unsigned axis)
     return value >= 0x800000 ? static_cast<int>(value) - 0x1000000 : static_cast<int>(value);
 }
 
-void start(bool withRate, unsigned long rate, unsigned long long frequency = 10000000)
+void start(bool withRate, unsigned long rate, unsigned long long frequency = 10000000,
+           unsigned long long at = 123456789)
 {
     rateRegistered = withRate;
     registeredRate = rate;
     clockFrequency = frequency;
-    clockNow = 123456789;
+    clockNow = at;
     ASSERT_NE(PortsStart(nullptr, 0x300, 16), 0);
 }
 
@@ -87,16 +88,22 @@ TEST(SimulatedDriverPorts, StandsStillWithoutARegisteredRate)
 
 TEST(SimulatedDriverPorts, AxisNTurnsAtNPlusOneTimesTheRateOddAxesBackwards)
 {
-    start(true, 100);
-    PortsWrite(1, 0xB8); // axis 0 counts 4 per cycle
-    PortsRead(0);
-    advanceSeconds(3);
-    EXPECT_EQ(position(0), 4 * 300);
-    EXPECT_EQ(position(1), -600);
-    EXPECT_EQ(position(2), 900);
-    EXPECT_EQ(position(3), -1200);
-    // Reads at the same instant see no more motion.
-    EXPECT_EQ(position(0), 4 * 300);
+    // The clock as the driver finds it: early after boot; past 32 bits, as a
+    // 10 MHz performance counter is after seven minutes; and crossing 2^32
+    // while the axes turn.
+    for (unsigned long long at : {123456789ull, 0x512345678ull, (1ull << 32) - 10000000}) {
+        SCOPED_TRACE(testing::Message() << "clock from 0x" << std::hex << at);
+        start(true, 100, 10000000, at);
+        PortsWrite(1, 0xB8); // axis 0 counts 4 per cycle
+        PortsRead(0);
+        advanceSeconds(3);
+        EXPECT_EQ(position(0), 4 * 300);
+        EXPECT_EQ(position(1), -600);
+        EXPECT_EQ(position(2), 900);
+        EXPECT_EQ(position(3), -1200);
+        // Reads at the same instant see no more motion.
+        EXPECT_EQ(position(0), 4 * 300);
+    }
 }
 
 TEST(SimulatedDriverPorts, PausesFromAWriteUntilTheNextRead)
@@ -106,6 +113,13 @@ TEST(SimulatedDriverPorts, PausesFromAWriteUntilTheNextRead)
     // load-then-latch needs the counter held still in between.
     PortsWrite(1, 0x02);
     advanceSeconds(2);
+    EXPECT_EQ(position(0), 0);
+    // A read that ends the pause, as the loop-back reads after the board
+    // start's writes do, drops the held seconds too, rather than handing
+    // them on to the counter.
+    PortsWrite(1, 0x02);
+    advanceSeconds(2);
+    PortsRead(0);
     EXPECT_EQ(position(0), 0);
     advanceSeconds(1);
     EXPECT_EQ(position(0), 100);
