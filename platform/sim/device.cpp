@@ -5,6 +5,7 @@
 // Any number of openings may be open at once. The ports behind it are
 // ports.cpp's; every request is logged by trace.cpp.
 #include "platform/sim/internal.h"
+#include "platform/sim/record_log.h"
 #include "platform/sim/text.h"
 
 #include <stdint.h>
@@ -26,8 +27,7 @@ struct DeviceHandle {
 DeviceHandle handles[MaxHandles];
 
 Sim::Request lastShape;
-Sim::OpenCall openCalls[MaxOpenCalls];
-int openCallTotal;
+Sim::RecordLog<Sim::OpenCall, MaxOpenCalls> openCalls;
 
 DWORD failingAccess;
 DWORD readReply = 1;
@@ -82,10 +82,9 @@ extern "C" HANDLE WINAPI SimCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess
         }
     }
     call.succeeded = result != INVALID_HANDLE_VALUE;
-    if (openCallTotal < MaxOpenCalls) {
-        openCalls[openCallTotal] = call;
+    if (Sim::OpenCall* slot = openCalls.add()) {
+        *slot = call;
     }
-    ++openCallTotal;
     return result;
 }
 
@@ -164,7 +163,7 @@ void reset()
     for (DeviceHandle& handle : handles) {
         handle = DeviceHandle{false, 0};
     }
-    openCallTotal = 0;
+    openCalls.clear();
     lastShape = Sim::Request{};
     failingAccess = 0;
     readReply = 1;
@@ -181,15 +180,12 @@ Request lastRequest()
 
 int openCallCount()
 {
-    return openCallTotal;
+    return openCalls.count();
 }
 
 OpenCall openCall(int index)
 {
-    if (index < 0 || index >= MaxOpenCalls || index >= openCallTotal) {
-        return OpenCall{};
-    }
-    return openCalls[index];
+    return openCalls.at(index);
 }
 
 int openDeviceHandles()

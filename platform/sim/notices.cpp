@@ -2,6 +2,7 @@
 // standard error, and answers questions from a script (Yes when none is left).
 #include "platform/sim/control.h"
 #include "platform/sim/internal.h"
+#include "platform/sim/record_log.h"
 #include "platform/sim/text.h"
 
 #ifdef _WIN32
@@ -16,8 +17,7 @@ constexpr int MaxNotices = 256;
 constexpr int MaxAnswers = 64;
 constexpr UINT ButtonMask = 0x0F;
 
-Sim::ShownNotice notices[MaxNotices];
-int noticeTotal;
+Sim::RecordLog<Sim::ShownNotice, MaxNotices> notices;
 int answers[MaxAnswers];
 int answerCount;
 int answerNext;
@@ -43,14 +43,12 @@ void echo(const char* text)
 
 extern "C" int WINAPI SimMessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
-    if (noticeTotal < MaxNotices) {
-        Sim::ShownNotice& notice = notices[noticeTotal];
-        SimText::copy(notice.text, sizeof notice.text, lpText);
-        SimText::copy(notice.caption, sizeof notice.caption, lpCaption);
-        notice.style = uType;
-        notice.ownerWindow = hWnd != nullptr;
+    if (Sim::ShownNotice* notice = notices.add()) {
+        SimText::copy(notice->text, sizeof notice->text, lpText);
+        SimText::copy(notice->caption, sizeof notice->caption, lpCaption);
+        notice->style = uType;
+        notice->ownerWindow = hWnd != nullptr;
     }
-    ++noticeTotal;
     if (!quiet) {
         echo("[");
         echo(lpCaption != nullptr ? lpCaption : "");
@@ -80,20 +78,17 @@ namespace Sim {
 
 int noticeCount()
 {
-    return noticeTotal;
+    return notices.count();
 }
 
 ShownNotice notice(int index)
 {
-    if (index < 0 || index >= MaxNotices || index >= noticeTotal) {
-        return ShownNotice{};
-    }
-    return notices[index];
+    return notices.at(index);
 }
 
 void clearNotices()
 {
-    noticeTotal = 0;
+    notices.clear();
 }
 
 void scriptAnswers(const int* list, int count)

@@ -2,14 +2,14 @@
 // the same as one line of text, e.g. "w5=10 w5=01 r4 r4 r4", so that a test
 // states a whole port conversation at once.
 #include "platform/sim/internal.h"
+#include "platform/sim/record_log.h"
 #include "platform/sim/text.h"
 
 namespace {
 
 constexpr int MaxRequests = 1024;
 
-Sim::PortRequest requests[MaxRequests];
-int requestTotal;
+Sim::RecordLog<Sim::PortRequest, MaxRequests> requests;
 
 char traceText[16384];
 int traceLength;
@@ -88,10 +88,9 @@ namespace SimTrace {
 
 void record(const Sim::PortRequest& request)
 {
-    if (requestTotal < MaxRequests) {
-        requests[requestTotal] = request;
+    if (Sim::PortRequest* slot = requests.add()) {
+        *slot = request;
     }
-    ++requestTotal;
     appendToken(request);
 }
 
@@ -109,20 +108,17 @@ void clearTrace()
     traceLength = 0;
     traceText[0] = '\0';
     traceFull = false;
-    requestTotal = 0;
+    requests.clear();
 }
 
 int requestCount()
 {
-    return requestTotal;
+    return requests.count();
 }
 
 PortRequest request(int index)
 {
-    if (index < 0 || index >= MaxRequests || index >= requestTotal) {
-        return PortRequest{};
-    }
-    return requests[index];
+    return requests.at(index);
 }
 
 } // namespace Sim
