@@ -488,6 +488,26 @@ TEST(ToolWatch, CtrlCEndsTheReadoutAndClosesTheDevice)
               text.substr(text.rfind("  AZQ4810CLOSE")));
 }
 
+// What the tool prints when it runs on a pseudo-terminal (script makes one):
+// BEFORE is the shell's start of the command line, AFTER its end.
+std::string onTerminal(const char* before, const char* arguments, const char* after)
+{
+    const std::string command = std::string(before) + " script -qec '" + ZQ4810_TOOL + " " + arguments +
+                                "' /dev/null " + after;
+    std::string out;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return out;
+    }
+    char buffer[256];
+    for (size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+    }
+    EXPECT_EQ(0, pclose(pipe)) << command;
+    return out;
+}
+
 // script(1) gives the tool a terminal, where there is one to give.
 bool terminalAvailable()
 {
@@ -499,16 +519,7 @@ TEST(ToolWatch, RefreshesInPlaceOnATerminal)
     if (!terminalAvailable()) {
         GTEST_SKIP() << "no pseudo-terminal here";
     }
-    const std::string command = std::string("ZQ4810_SIM=still script -qec '") + ZQ4810_TOOL +
-                                " watch --reset --count 3' /dev/null </dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, pipe);
-    std::string out;
-    char buffer[256];
-    for (size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-    }
-    ASSERT_EQ(0, pclose(pipe));
+    const std::string out = onTerminal("ZQ4810_SIM=still", "watch --reset --count 3", "</dev/null");
     const std::string first = "         0                  0                  0                  0         ";
     const std::string row = "         0        0         0        0         0        0         0        0";
     EXPECT_TRUE(contains(out, "per s\r\n\r" + first + "\r" + row + "\r" + row + "\r\n")) << out;
@@ -604,16 +615,7 @@ TEST(ToolShell, PromptsOnlyOnATerminal)
     if (!terminalAvailable()) {
         GTEST_SKIP() << "no pseudo-terminal here";
     }
-    const std::string command = std::string("printf 'read 0\\nquit\\n' | ZQ4810_SIM=still script -qec '") +
-                                ZQ4810_TOOL + " shell' /dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, pipe);
-    std::string out;
-    char buffer[256];
-    for (size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-    }
-    ASSERT_EQ(0, pclose(pipe));
+    const std::string out = onTerminal("printf 'read 0\\nquit\\n' | ZQ4810_SIM=still", "shell", "");
     EXPECT_TRUE(contains(out, "zq4810> ")) << out;
     EXPECT_TRUE(contains(out, "AZQ4810READPOSITION(0)")) << out;
 }
