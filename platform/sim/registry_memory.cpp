@@ -14,6 +14,8 @@
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdint.h>
 
 namespace {
@@ -322,6 +324,26 @@ Sim::RegistryCall callOn(char operation, int key, const char* subKey)
     return call;
 }
 
+// What create and open share: the start key checked, the path walked (made
+// where it is missing, for create), a handle to the key handed out.
+LSTATUS handOut(int start, LPCSTR subKey, bool create, bool argumentsValid, PHKEY result, bool* created)
+{
+    if (start < Root || result == nullptr || !argumentsValid) {
+        return start == Deleted ? ErrorKeyDeleted : start < Root ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER;
+    }
+    const Walk found = walk(start, subKey, create);
+    if (found.status != ERROR_SUCCESS) {
+        return found.status;
+    }
+    HKEY handle = openHandle(found.key);
+    if (handle == nullptr) {
+        return ErrorOutOfMemory;
+    }
+    *result = handle;
+    *created = found.created;
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 using SimRegistryFaults::finish;
@@ -341,23 +363,12 @@ extern "C" LSTATUS WINAPI SimRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD R
     if (SimRegistryFaults::create(call.path)) {
         return finish(call, ERROR_ACCESS_DENIED);
     }
-    if (start < Root || phkResult == nullptr || Reserved != 0) {
-        return finish(call, start == Deleted ? ErrorKeyDeleted
-                                             : start < Root ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    bool created = false;
+    const LSTATUS status = handOut(start, lpSubKey, true, Reserved == 0, phkResult, &created);
+    if (status == ERROR_SUCCESS && lpdwDisposition != nullptr) {
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
-    const Walk found = walk(start, lpSubKey, true);
-    if (found.status != ERROR_SUCCESS) {
-        return finish(call, found.status);
-    }
-    HKEY handle = openHandle(found.key);
-    if (handle == nullptr) {
-        return finish(call, ErrorOutOfMemory);
-    }
-    *phkResult = handle;
-    if (lpdwDisposition != nullptr) {
-        *lpdwDisposition = found.created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    return finish(call, ERROR_SUCCESS);
+    return finish(call, status);
 }
 
 extern "C" LSTATUS WINAPI SimRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
@@ -370,20 +381,8 @@ extern "C" LSTATUS WINAPI SimRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulO
     if (SimRegistryFaults::open(call.path)) {
         return finish(call, ERROR_ACCESS_DENIED);
     }
-    if (start < Root || phkResult == nullptr) {
-        return finish(call, start == Deleted ? ErrorKeyDeleted
-                                             : start < Root ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
-    }
-    const Walk found = walk(start, lpSubKey, false);
-    if (found.status != ERROR_SUCCESS) {
-        return finish(call, found.status);
-    }
-    HKEY handle = openHandle(found.key);
-    if (handle == nullptr) {
-        return finish(call, ErrorOutOfMemory);
-    }
-    *phkResult = handle;
-    return finish(call, ERROR_SUCCESS);
+    bool created = false;
+    return finish(call, handOut(start, lpSubKey, false, true, phkResult, &created));
 }
 
 extern "C" LSTATUS WINAPI SimRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
@@ -545,11 +544,8 @@ void registrySetValue(const char* path, const char* name, uint32_t type, const v
 
 int openRegistryKeys()
 {
-    int open = 0;
-    for (const KeyHandle& handle : handles) {
-        open += handle.open ? 1 : 0;
-    }
-    return open;
+    const auto isOpen = [](const KeyHandle& h) { return h.open; };
+    return static_cast<int>(std::count_if(std::begin(handles), std::end(handles), isOpen));
 }
 
 } // namespace Sim

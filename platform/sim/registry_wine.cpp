@@ -11,6 +11,9 @@
 #include "platform/sim/internal.h"
 #include "platform/sim/text.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // The keys this library writes: every test starts without them.
@@ -284,11 +287,8 @@ void registrySetValue(const char* path, const char* name, uint32_t type, const v
 
 int openRegistryKeys()
 {
-    int open = 0;
-    for (const OpenKey& key : openKeys) {
-        open += key.used ? 1 : 0;
-    }
-    return open;
+    const auto isOpen = [](const OpenKey& k) { return k.used; };
+    return static_cast<int>(std::count_if(std::begin(openKeys), std::end(openKeys), isOpen));
 }
 
 } // namespace Sim
