@@ -8,11 +8,12 @@
 // goes to the log, the I/O error log's entries to a list. The board sits at the ports from the registered base
 // address on: the board model, with encoders that turn with the clock.
 //
-// The kernel holds the driver to the rules a driver verifier checks, on every
-// request and at unload; the first breach stops the driver's code and is kept
-// in breach(), naming the request and the instruction.
+// The kernel holds the driver to the rules a driver verifier checks (rules.h),
+// on every request and at unload; the first breach stops the driver's code
+// and is kept in breach(), naming the request and the instruction.
 #pragma once
 
+#include "emulator/rules.h"
 #include "model/hardware.h"
 #include "zq4810/registry_paths.h"
 #include "platform/win32.h"
@@ -63,8 +64,9 @@ bool boot(const char* path);
 bool stop();
 bool running();
 
-// The first breach of a rule since load(), or "".
+// The first breach of a rule since load(), or "", and the rule (rules.h).
 const char* breach();
+Emulator::Rule breachedRule();
 // What the driver printed, one line each.
 const char* log();
 
