@@ -177,10 +177,7 @@ void placeBoard()
     }
 }
 
-Hardware::Board& board()
-{
-    return state.board;
-}
+Hardware::Board& board() { return state.board; }
 
 void turnEncoders(const int cyclesPerSecond[Hardware::AxisCount])
 {
@@ -188,9 +185,6 @@ void turnEncoders(const int cyclesPerSecond[Hardware::AxisCount])
     state.turning = true;
 }
 
-void advanceClock(uint64_t milliseconds)
-{
-    state.clock += milliseconds * (TicksPerSecond / 1000);
-}
+void advanceClock(uint64_t milliseconds) { state.clock += milliseconds * (TicksPerSecond / 1000); }
 
 } // namespace Kernel

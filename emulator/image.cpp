@@ -13,19 +13,13 @@ namespace Emulator {
 namespace {
 
 struct Pe {
-    PE_OFFSETS(LAYOUT_U64)
-    PE_SIZES(LAYOUT_U64)
-    PE_CONSTANTS(LAYOUT_U64)
+    PE_LAYOUT(LAYOUT_U64)
     const char* name;
 };
-constexpr Pe Pe32 = {PE_OFFSETS(LAYOUT_FIELD_I386) PE_SIZES(LAYOUT_VALUE_I386) PE_CONSTANTS(LAYOUT_VALUE_I386) "PE32 i386"};
-constexpr Pe Pe32Plus = {PE_OFFSETS(LAYOUT_FIELD_X64) PE_SIZES(LAYOUT_VALUE_X64) PE_CONSTANTS(LAYOUT_VALUE_X64)
-                         "PE32+ x86-64"};
+constexpr Pe Pe32 = {PE_LAYOUT(LAYOUT_VALUE_I386) "PE32 i386"};
+constexpr Pe Pe32Plus = {PE_LAYOUT(LAYOUT_VALUE_X64) "PE32+ x86-64"};
 
-const Pe& peOf(const Machine& machine)
-{
-    return machine.bits == 64 ? Pe32Plus : Pe32;
-}
+const Pe& peOf(const Machine& machine) { return machine.bits == 64 ? Pe32Plus : Pe32; }
 
 constexpr uint64_t PageSize = 0x1000;
 constexpr size_t MaxFile = 1 << 20;
@@ -41,20 +35,11 @@ uint64_t fileValue(uint64_t at, size_t size)
     return value;
 }
 
-uint16_t file16(uint64_t at)
-{
-    return static_cast<uint16_t>(fileValue(at, 2));
-}
+uint16_t file16(uint64_t at) { return static_cast<uint16_t>(fileValue(at, 2)); }
 
-uint32_t file32(uint64_t at)
-{
-    return static_cast<uint32_t>(fileValue(at, 4));
-}
+uint32_t file32(uint64_t at) { return static_cast<uint32_t>(fileValue(at, 4)); }
 
-uint64_t pages(uint64_t size)
-{
-    return (size + PageSize - 1) & ~(PageSize - 1);
-}
+uint64_t pages(uint64_t size) { return (size + PageSize - 1) & ~(PageSize - 1); }
 
 bool readFile(const char* path, size_t* size, Error& error)
 {

@@ -126,10 +126,7 @@ struct Guest {
 
 // The DLL's 32-bit arguments (lengths, flags, codes): the low half of what
 // the caller passed.
-DWORD dword(uint64_t value)
-{
-    return static_cast<DWORD>(value);
-}
+DWORD dword(uint64_t value) { return static_cast<DWORD>(value); }
 
 struct CreateFileArguments {
     uint64_t name, access, share, security, disposition, flags, templateFile;

@@ -352,9 +352,6 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     return TRUE;
 }
 
-uint32_t lastError()
-{
-    return state.lastError;
-}
+uint32_t lastError() { return state.lastError; }
 
 } // namespace Kernel

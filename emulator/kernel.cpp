@@ -125,10 +125,7 @@ void checkLeftClean()
 
 // ---- The kernel's address space --------------------------------------------------
 
-uint64_t irpArea()
-{
-    return state.base + IrpOffset;
-}
+uint64_t irpArea() { return state.base + IrpOffset; }
 
 uint64_t allocate(uint32_t size)
 {
@@ -224,15 +221,9 @@ bool load(const char* path)
     return true;
 }
 
-const char* error()
-{
-    return state.error.text;
-}
+const char* error() { return state.error.text; }
 
-int bits()
-{
-    return cpu().bits;
-}
+int bits() { return cpu().bits; }
 
 uint32_t start()
 {
@@ -290,45 +281,21 @@ bool stop()
     return !breached();
 }
 
-bool running()
-{
-    return state.running;
-}
+bool running() { return state.running; }
 
-const char* breach()
-{
-    return cpu().breach;
-}
+const char* breach() { return cpu().breach; }
 
-Emulator::Rule breachedRule()
-{
-    return cpu().rule;
-}
+Emulator::Rule breachedRule() { return cpu().rule; }
 
-const char* log()
-{
-    return state.log;
-}
+const char* log() { return state.log; }
 
-int errorLogCount()
-{
-    return state.errorLogCount;
-}
+int errorLogCount() { return state.errorLogCount; }
 
-const ErrorLogEntry& errorLogEntry(int index)
-{
-    return state.errorLog[index];
-}
+const ErrorLogEntry& errorLogEntry(int index) { return state.errorLog[index]; }
 
-const char* requestTrace()
-{
-    return state.requests.text;
-}
+const char* requestTrace() { return state.requests.text; }
 
-const char* portTrace()
-{
-    return state.ports.text;
-}
+const char* portTrace() { return state.ports.text; }
 
 void clearTraces()
 {
@@ -347,20 +314,11 @@ void failNext(const char* function, uint32_t status)
     }
 }
 
-uint64_t instructions()
-{
-    return state.instructions;
-}
+uint64_t instructions() { return state.instructions; }
 
-uint64_t imageBase()
-{
-    return state.image.base;
-}
+uint64_t imageBase() { return state.image.base; }
 
-uint64_t entryPoint()
-{
-    return state.image.base + state.image.entry;
-}
+uint64_t entryPoint() { return state.image.base + state.image.entry; }
 
 uint64_t dispatchRoutine(int major)
 {
@@ -372,24 +330,12 @@ uint64_t dispatchRoutine(int major)
     return routine == Emulator::haltAddress(state.system) ? 0 : routine;
 }
 
-uint64_t unloadRoutine()
-{
-    return state.loaded ? readPointer(state.driverObject + state.layout.DriverUnload) : 0;
-}
+uint64_t unloadRoutine() { return state.loaded ? readPointer(state.driverObject + state.layout.DriverUnload) : 0; }
 
-uint64_t importSlot(const char* function)
-{
-    return Emulator::importSlot(state.system, function);
-}
+uint64_t importSlot(const char* function) { return Emulator::importSlot(state.system, function); }
 
-bool readGuest(uint64_t address, void* into, size_t size)
-{
-    return Emulator::readGuest(cpu(), address, into, size);
-}
+bool readGuest(uint64_t address, void* into, size_t size) { return Emulator::readGuest(cpu(), address, into, size); }
 
-bool patch(uint64_t address, const uint8_t* bytes, size_t size)
-{
-    return Emulator::patch(cpu(), address, bytes, size);
-}
+bool patch(uint64_t address, const uint8_t* bytes, size_t size) { return Emulator::patch(cpu(), address, bytes, size); }
 
 } // namespace Kernel

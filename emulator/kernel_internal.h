@@ -39,14 +39,8 @@ constexpr size_t MaxName = 128;
 constexpr uint32_t MaxTransfer = 0x1000; // what this I/O manager buffers of one request
 
 // NT_SUCCESS, and NT_ERROR (a warning is neither).
-constexpr bool succeeded(uint32_t status)
-{
-    return status < 0x80000000u;
-}
-constexpr bool isError(uint32_t status)
-{
-    return status >= 0xC0000000u;
-}
+constexpr bool succeeded(uint32_t status) { return status < 0x80000000u; }
+constexpr bool isError(uint32_t status) { return status >= 0xC0000000u; }
 
 struct Device {
     bool used;
@@ -189,42 +183,15 @@ extern const Emulator::FunctionTable RtlFunctions;       // rtl.cpp
 
 // ---- Guest memory, on the kernel's machine ------------------------------------
 
-inline Emulator::Machine& cpu()
-{
-    return state.system.machine;
-}
-inline uint16_t read16(uint64_t address)
-{
-    return Emulator::guest16(cpu(), address);
-}
-inline uint32_t read32(uint64_t address)
-{
-    return Emulator::guest32(cpu(), address);
-}
-inline uint64_t readPointer(uint64_t address)
-{
-    return Emulator::guestPointer(cpu(), address);
-}
-inline void write8(uint64_t address, uint8_t value)
-{
-    Emulator::put8(cpu(), address, value);
-}
-inline void write16(uint64_t address, uint16_t value)
-{
-    Emulator::put16(cpu(), address, value);
-}
-inline void write32(uint64_t address, uint32_t value)
-{
-    Emulator::put32(cpu(), address, value);
-}
-inline void writePointer(uint64_t address, uint64_t value)
-{
-    Emulator::putPointer(cpu(), address, value);
-}
-inline uint64_t pointerSize()
-{
-    return cpu().width->pointer;
-}
+inline Emulator::Machine& cpu() { return state.system.machine; }
+inline uint16_t read16(uint64_t address) { return Emulator::guest16(cpu(), address); }
+inline uint32_t read32(uint64_t address) { return Emulator::guest32(cpu(), address); }
+inline uint64_t readPointer(uint64_t address) { return Emulator::guestPointer(cpu(), address); }
+inline void write8(uint64_t address, uint8_t value) { Emulator::put8(cpu(), address, value); }
+inline void write16(uint64_t address, uint16_t value) { Emulator::put16(cpu(), address, value); }
+inline void write32(uint64_t address, uint32_t value) { Emulator::put32(cpu(), address, value); }
+inline void writePointer(uint64_t address, uint64_t value) { Emulator::putPointer(cpu(), address, value); }
+inline uint64_t pointerSize() { return cpu().width->pointer; }
 // A structure's header as the system writes it: its type and size.
 inline void writeHeader(uint64_t object, uint16_t type, uint32_t size)
 {

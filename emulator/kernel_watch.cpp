@@ -9,10 +9,7 @@
 namespace Kernel {
 namespace {
 
-bool requestDone()
-{
-    return state.phase != Phase::Dispatch || state.request.completed;
-}
+bool requestDone() { return state.phase != Phase::Dispatch || state.request.completed; }
 
 // The write hook's view: the request's memory after its completion is a
 // rule of its own; anything else the driver may not write is a stray write.
@@ -36,10 +33,7 @@ void onRequestRead(uc_engine*, uc_mem_type, uint64_t address, int, int64_t, void
     }
 }
 
-void onCode(uc_engine*, uint64_t, uint32_t, void*)
-{
-    ++state.instructions;
-}
+void onCode(uc_engine*, uint64_t, uint32_t, void*) { ++state.instructions; }
 
 uint32_t onIn(uc_engine*, uint32_t port, int size, void*)
 {
@@ -51,10 +45,7 @@ void onOut(uc_engine*, uint32_t port, int size, uint32_t value, void*)
     portAccess(true, port, size, static_cast<uint8_t>(value), Emulator::instructionText(state.system));
 }
 
-bool inStack(uint64_t address, uint64_t size)
-{
-    return inRange(address, size, state.base + StackOffset, StackSize);
-}
+bool inStack(uint64_t address, uint64_t size) { return inRange(address, size, state.base + StackOffset, StackSize); }
 
 } // namespace
 
@@ -144,10 +135,7 @@ const char* context()
     return "the kernel";
 }
 
-const char* where(uint64_t address)
-{
-    return Emulator::where(state.system, address);
-}
+const char* where(uint64_t address) { return Emulator::where(state.system, address); }
 
 void breach(Rule rule, const char* format, ...)
 {
@@ -157,14 +145,8 @@ void breach(Rule rule, const char* format, ...)
     va_end(list);
 }
 
-bool breached()
-{
-    return Emulator::breached(cpu());
-}
+bool breached() { return Emulator::breached(cpu()); }
 
-const char* called()
-{
-    return state.system.current != nullptr ? state.system.current->name : "the kernel";
-}
+const char* called() { return state.system.current != nullptr ? state.system.current->name : "the kernel"; }
 
 } // namespace Kernel

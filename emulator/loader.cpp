@@ -13,14 +13,14 @@ namespace {
 
 // The process's address space besides the image: the import stubs with the
 // return address every call of an export comes back to, and a stack.
-constexpr uint64_t StubBase = 0x00010000;
-constexpr uint64_t StackBase = 0x00100000;
-constexpr uint64_t StackSize = 0x00040000;
+constexpr uint64_t StubBase = 0x00010000, StackBase = 0x00100000, StackSize = 0x00040000;
 
+// The process: its machine with the functions it serves, the DLL, and a
+// program beside it.
 struct State {
     System system;
     Image dll;
-    Image program; // a program run beside the DLL, or none
+    Image program; // or none
     uint64_t exports[ExportCount] = {};
     uc_hook counter = 0;
     uint64_t instructions = 0;
@@ -29,10 +29,7 @@ struct State {
 
 State state;
 
-void onCode(uc_engine*, uint64_t, uint32_t, void*)
-{
-    ++state.instructions;
-}
+void onCode(uc_engine*, uint64_t, uint32_t, void*) { ++state.instructions; }
 
 // A program's imports: only the DLL's exports, by name, as the import
 // library names them.
@@ -83,10 +80,7 @@ int32_t runAt(uint64_t entry, const char* name, const int32_t* arguments, int co
 
 } // namespace
 
-System& process()
-{
-    return state.system;
-}
+System& process() { return state.system; }
 
 bool guestMayWrite(uint64_t address, uint64_t size)
 {
@@ -129,25 +123,13 @@ void unload()
     state = State{};
 }
 
-const char* error()
-{
-    return state.error.text;
-}
+const char* error() { return state.error.text; }
 
-uint64_t imageBase()
-{
-    return state.dll.base;
-}
+uint64_t imageBase() { return state.dll.base; }
 
-bool relocated()
-{
-    return state.dll.base != state.dll.preferred;
-}
+bool relocated() { return state.dll.base != state.dll.preferred; }
 
-int bits()
-{
-    return state.system.machine.bits;
-}
+int bits() { return state.system.machine.bits; }
 
 int32_t call(int index, const int32_t* arguments, int count)
 {
@@ -176,15 +158,9 @@ bool runProgram(const char* path, int32_t* exitCode)
     return true;
 }
 
-const char* breach()
-{
-    return state.system.machine.breach;
-}
+const char* breach() { return state.system.machine.breach; }
 
-Rule breachedRule()
-{
-    return state.system.machine.rule;
-}
+Rule breachedRule() { return state.system.machine.rule; }
 
 void countInstructions(bool on)
 {
@@ -204,20 +180,11 @@ void countInstructions(bool on)
     }
 }
 
-uint64_t instructions()
-{
-    return state.instructions;
-}
+uint64_t instructions() { return state.instructions; }
 
-uint64_t exportAddress(int index)
-{
-    return index >= 0 && index < ExportCount ? state.exports[index] : 0;
-}
+uint64_t exportAddress(int index) { return index >= 0 && index < ExportCount ? state.exports[index] : 0; }
 
-uint64_t importSlot(const char* name)
-{
-    return importSlot(state.system, name);
-}
+uint64_t importSlot(const char* name) { return importSlot(state.system, name); }
 
 bool readGuest(uint64_t address, void* into, size_t size)
 {

@@ -196,10 +196,7 @@ void clearBreach(Machine& machine)
     machine.rule = Rule::None;
 }
 
-bool breached(const Machine& machine)
-{
-    return machine.breach[0] != '\0';
-}
+bool breached(const Machine& machine) { return machine.breach[0] != '\0'; }
 
 uint64_t reg(Machine& machine, int id)
 {
@@ -208,15 +205,9 @@ uint64_t reg(Machine& machine, int id)
     return value & machine.width->mask;
 }
 
-uint64_t instructionPointer(Machine& machine)
-{
-    return reg(machine, machine.width->ip);
-}
+uint64_t instructionPointer(Machine& machine) { return reg(machine, machine.width->ip); }
 
-uint64_t stackPointer(Machine& machine)
-{
-    return reg(machine, machine.width->sp);
-}
+uint64_t stackPointer(Machine& machine) { return reg(machine, machine.width->sp); }
 
 bool readGuest(Machine& machine, uint64_t address, void* into, size_t size)
 {
@@ -253,35 +244,20 @@ bool writeLittle(Machine& machine, uint64_t address, uint64_t value, size_t size
 
 } // namespace
 
-uint16_t guest16(Machine& machine, uint64_t address)
-{
-    return static_cast<uint16_t>(readLittle(machine, address, 2));
-}
+uint16_t guest16(Machine& machine, uint64_t address) { return static_cast<uint16_t>(readLittle(machine, address, 2)); }
 
-uint32_t guest32(Machine& machine, uint64_t address)
-{
-    return static_cast<uint32_t>(readLittle(machine, address, 4));
-}
+uint32_t guest32(Machine& machine, uint64_t address) { return static_cast<uint32_t>(readLittle(machine, address, 4)); }
 
 uint64_t guestPointer(Machine& machine, uint64_t address)
 {
     return readLittle(machine, address, machine.width->pointer);
 }
 
-void put8(Machine& machine, uint64_t address, uint8_t value)
-{
-    writeGuest(machine, address, &value, 1);
-}
+void put8(Machine& machine, uint64_t address, uint8_t value) { writeGuest(machine, address, &value, 1); }
 
-void put16(Machine& machine, uint64_t address, uint16_t value)
-{
-    writeLittle(machine, address, value, 2);
-}
+void put16(Machine& machine, uint64_t address, uint16_t value) { writeLittle(machine, address, value, 2); }
 
-void put32(Machine& machine, uint64_t address, uint32_t value)
-{
-    writeLittle(machine, address, value, 4);
-}
+void put32(Machine& machine, uint64_t address, uint32_t value) { writeLittle(machine, address, value, 4); }
 
 bool putPointer(Machine& machine, uint64_t address, uint64_t value)
 {
@@ -310,10 +286,7 @@ bool patch(Machine& machine, uint64_t address, const uint8_t* bytes, size_t size
     return true;
 }
 
-uint64_t callerAddress(Machine& machine)
-{
-    return guestPointer(machine, stackPointer(machine));
-}
+uint64_t callerAddress(Machine& machine) { return guestPointer(machine, stackPointer(machine)); }
 
 uint64_t argument(Machine& machine, Convention convention, int index)
 {

@@ -56,9 +56,6 @@ constexpr RuleRow Rules[] = {{"None", "no rule broken"}, EMULATOR_RULES(EMULATOR
 #undef EMULATOR_RULE_ROW
 constexpr int RuleCount = sizeof Rules / sizeof Rules[0] - 1;
 
-constexpr const RuleRow& ruleRow(Rule rule)
-{
-    return Rules[static_cast<int>(rule)];
-}
+constexpr const RuleRow& ruleRow(Rule rule) { return Rules[static_cast<int>(rule)]; }
 
 } // namespace Emulator

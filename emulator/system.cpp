@@ -169,10 +169,7 @@ uint64_t callGuest(System& system, uint64_t entry, const uint64_t* arguments, in
     return callGuest(system.machine, call);
 }
 
-uint64_t haltAddress(const System& system)
-{
-    return system.stubBase + HaltOffset;
-}
+uint64_t haltAddress(const System& system) { return system.stubBase + HaltOffset; }
 
 const char* where(System& system, uint64_t address)
 {

@@ -61,10 +61,7 @@ struct FunctionTable {
 };
 
 template <size_t N>
-constexpr FunctionTable tableOf(const SystemFunction (&rows)[N])
-{
-    return {rows, static_cast<int>(N)};
-}
+constexpr FunctionTable tableOf(const SystemFunction (&rows)[N]) { return {rows, static_cast<int>(N)}; }
 
 constexpr int MaxFunctions = 64;
 constexpr int MaxImages = 2;

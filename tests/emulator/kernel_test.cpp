@@ -518,11 +518,7 @@ const Fault Faults[] = {
      },
      Rule::KeyLeftOpen},
     {"completes a request twice", &Drivers[0], Routine::Create,
-     [](Code& c) {
-         complete32(c);
-         complete32(c);
-         return32(c);
-     },
+     [](Code& c) { complete32(c); complete32(c); return32(c); },
      Rule::CompletedOnce},
     {"never completes a request", &Drivers[0], Routine::Create, return32,
      Rule::CompletedOnce},
@@ -533,10 +529,7 @@ const Fault Faults[] = {
      },
      Rule::CompletedPending},
     {"returns another status than it completed with", &Drivers[0], Routine::Create,
-     [](Code& c) {
-         complete32(c);
-         c.op({0xB8}).word(0xC0000001).op({0xC2, 0x08, 0x00});
-     },
+     [](Code& c) { complete32(c); c.op({0xB8}).word(0xC0000001).op({0xC2, 0x08, 0x00}); },
      Rule::ReturnedStatus},
     {"claims more output than there is", &Drivers[1], Routine::Control,
      [](Code& c) {
@@ -545,19 +538,13 @@ const Fault Faults[] = {
      },
      Rule::InformationWithinOutput},
     {"returns holding its spin lock", &Drivers[0], Routine::Create,
-     [](Code& c) {
-         lock32(c);
-         return32(c);
-     },
+     [](Code& c) { lock32(c); return32(c); },
      Rule::SpinLockReturned},
     {"releases a spin lock it does not hold", &Drivers[1], Routine::Create,
      [](Code& c) { c.op({0x8D, 0x4C, 0x24, 0xC0, 0x31, 0xD2}).call("KfReleaseSpinLock"); },
      Rule::SpinLockPairs},
     {"completes a request holding its spin lock", &Drivers[0], Routine::Create,
-     [](Code& c) {
-         lock32(c);
-         complete32(c);
-     },
+     [](Code& c) { lock32(c); complete32(c); },
      Rule::CompletedUnderLock},
     {"reaches a port while opening", &Drivers[0], Routine::Create,
      [](Code& c) { c.op({0x68}).word(0x300).call("READ_PORT_UCHAR"); },
@@ -577,17 +564,10 @@ const Fault Faults[] = {
      },
      Rule::RequestAfterCompletion},
     {"removes one argument too few", &Drivers[0], Routine::Create,
-     [](Code& c) {
-         complete32(c);
-         c.op({0x31, 0xC0, 0xC2, 0x04, 0x00});
-     },
+     [](Code& c) { complete32(c); c.op({0x31, 0xC0, 0xC2, 0x04, 0x00}); },
      Rule::StackBalance},
     {"does not keep ebx", &Drivers[1], Routine::Create,
-     [](Code& c) {
-         c.op({0xBB}).word(5);
-         complete32(c);
-         return32(c);
-     },
+     [](Code& c) { c.op({0xBB}).word(5); complete32(c); return32(c); },
      Rule::KeptRegisters},
     {"calls a fastcall function as if it were stdcall", &Drivers[0], Routine::Create,
      [](Code& c) { c.op({0xFF, 0x74, 0x24, 0x08, 0x6A, 0x00, 0xB9}).word(0).call("IofCompleteRequest"); },
