@@ -15,6 +15,7 @@ constexpr size_t MaxSections = 32; // a program with its debug sections has abou
 enum class ImageKind { Dll, Program, Driver };
 
 struct Image {
+    char name[40] = ""; // the file's name, for the places a breach names
     uint64_t base = 0;
     uint64_t preferred = 0;
     uint64_t size = 0;
@@ -40,8 +41,9 @@ bool mapImage(Machine& machine, const char* path, ImageKind kind, uint64_t base,
 // The machine of the file, 32 or 64; 0 when it is not a PE image of either.
 int imageBits(const char* path);
 
-// Data directory n of the mapped image, relative to its base.
-Range directory(Machine& machine, const Image& image, int n);
+// The mapped image's directories, relative to its base.
+enum class Directory { ExportTable, ImportTable, RelocationTable };
+Range directory(Machine& machine, const Image& image, Directory which);
 
 struct Import {
     const char* library;

@@ -1,15 +1,17 @@
-// The DLL's nine imports, served by the simulated platform this program links
-// (the same functions the library built for the host calls); the device's
-// three may be bound to another device (loader.h).
+// The DLL's imports, served by the simulated platform this program links
+// (the same functions the library built for the host calls): each takes the
+// guest's arguments, copies strings and buffers between the guest's memory
+// and the host's, calls the function of the same name here, and hands back
+// what it returned. Both widths: the guest's pointers, handles and
+// structures are 32 or 64 bits wide as its machine is. The device's three
+// may be bound to another device (loader.h).
 #include "emulator/imports.h"
 
 #include "emulator/loader.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace Emulator {
-
 namespace {
 
 DeviceFunctions device = {CreateFileA, DeviceIoControl, CloseHandle};
@@ -17,19 +19,17 @@ DeviceFunctions device = {CreateFileA, DeviceIoControl, CloseHandle};
 constexpr size_t MaxText = 1024;
 constexpr size_t MaxBuffer = 4096;
 
-// One call's view of the guest: reads and writes that fail leave a problem,
-// and the call is then not made.
+// One call's view of the guest: a read or write that the DLL may not ask
+// for breaches, and the call is then not made.
 struct Guest {
-    Machine& machine;
-    char* problem;
-    size_t size;
+    Machine& machine = process().machine;
 
-    bool complain(const char* what, uint64_t address)
+    bool complain(Rule rule, const char* what, uint64_t address)
     {
-        if (problem[0] == '\0') {
-            std::snprintf(problem, size, "%s at 0x%0*llx", what, machine.bits / 4,
-                          static_cast<unsigned long long>(address));
-        }
+        const System& system = process();
+        breach(machine, rule, "%s called from 0x%0*llx: %s at 0x%0*llx", system.current->name, machine.bits / 4,
+               static_cast<unsigned long long>(system.caller), what, machine.bits / 4,
+               static_cast<unsigned long long>(address));
         return false;
     }
 
@@ -42,28 +42,30 @@ struct Guest {
         }
         for (size_t i = 0; i < MaxText; ++i) {
             if (!readGuest(machine, address + i, &into[i], 1)) {
-                return complain("a string runs into memory the DLL does not have", address);
+                return complain(Rule::SystemArgument, "a string runs into memory the DLL does not have", address);
             }
             if (into[i] == '\0') {
                 *result = into;
                 return true;
             }
         }
-        return complain("a string longer than 1024 bytes", address);
+        return complain(Rule::Unsupported, "a string longer than 1024 bytes", address);
     }
 
     bool read(uint64_t address, void* into, uint64_t length)
     {
         if (length > MaxBuffer) {
-            return complain("a buffer larger than 4096 bytes", address);
+            return complain(Rule::Unsupported, "a buffer larger than 4096 bytes", address);
         }
-        return readGuest(machine, address, into, length) || complain("a buffer the DLL does not have", address);
+        return readGuest(machine, address, into, length) ||
+               complain(Rule::SystemArgument, "a buffer the DLL does not have", address);
     }
 
     bool writable(uint64_t address, uint64_t length)
     {
-        return length <= MaxBuffer && (guestMayWrite(address, length) ||
-                                       complain("an output buffer outside the DLL's data and stack", address));
+        return length <= MaxBuffer &&
+               (guestMayWrite(address, length) ||
+                complain(Rule::SystemArgument, "an output buffer outside the DLL's data and stack", address));
     }
 
     void write(uint64_t address, const void* from, uint64_t length) { writeGuest(machine, address, from, length); }
@@ -81,195 +83,232 @@ struct Guest {
             write(address, &value, width);
         }
     }
-    uint64_t pointerWidth() const { return machine.bits == 64 ? 8 : 4; }
-};
+    uint64_t pointerWidth() const { return machine.width->pointer; }
 
-// A 32-bit process's handles are 32-bit values, sign-extended on the host as
-// 64-bit Windows does with them; a 64-bit process's are the host's.
-template <typename T>
-T handle(const Guest& guest, uint64_t value)
-{
-    return reinterpret_cast<T>(guest.machine.bits == 64 ? static_cast<intptr_t>(value)
-                                                        : static_cast<intptr_t>(static_cast<int32_t>(value)));
-}
-
-template <typename T>
-uint64_t guestHandle(Guest& guest, T value)
-{
-    const intptr_t wide = reinterpret_cast<intptr_t>(value);
-    if (guest.machine.bits == 64) {
-        return static_cast<uint64_t>(wide);
+    // A 32-bit process's handles are 32-bit values, sign-extended on the
+    // host as 64-bit Windows does with them; a 64-bit process's are the
+    // host's.
+    template <typename T>
+    T handle(uint64_t value) const
+    {
+        const uint64_t sign = uint64_t{1} << (8 * pointerWidth() - 1);
+        return reinterpret_cast<T>(static_cast<intptr_t>(((value & machine.width->mask) ^ sign) - sign));
     }
-    if (wide != static_cast<int32_t>(wide)) {
-        guest.complain("the simulator gave a handle wider than 32 bits", 0);
-    }
-    return static_cast<uint32_t>(wide);
-}
 
-// Security attributes as the guest lays them out: a length, a pointer and a
-// flag, each field at its width's alignment.
-bool security(Guest& guest, uint64_t address, SECURITY_ATTRIBUTES* attributes, LPSECURITY_ATTRIBUTES* result)
-{
-    *result = nullptr;
-    uint32_t fields[6] = {};
-    if (address == 0) {
+    template <typename T>
+    uint64_t guestHandle(T value)
+    {
+        const uint64_t wide = static_cast<uint64_t>(reinterpret_cast<intptr_t>(value));
+        if (handle<T>(wide & machine.width->mask) != value) {
+            complain(Rule::Unsupported, "the simulator gave a handle wider than the process's", 0);
+        }
+        return wide & machine.width->mask;
+    }
+
+    // Security attributes as the guest lays them out: a length, a pointer
+    // and a flag, each field at its width's alignment.
+    bool security(uint64_t address, SECURITY_ATTRIBUTES* attributes, LPSECURITY_ATTRIBUTES* result)
+    {
+        *result = nullptr;
+        uint32_t fields[6] = {};
+        if (address == 0) {
+            return true;
+        }
+        const uint64_t pointer = pointerWidth();
+        if (!read(address, fields, 3 * pointer)) {
+            return false;
+        }
+        *attributes = SECURITY_ATTRIBUTES{fields[0], nullptr, static_cast<BOOL>(fields[2 * pointer / 4])};
+        *result = attributes;
         return true;
     }
-    const bool wide = guest.machine.bits == 64;
-    if (!guest.read(address, fields, wide ? 24 : 12)) {
-        return false;
-    }
-    *attributes = SECURITY_ATTRIBUTES{fields[0], nullptr, static_cast<BOOL>(fields[wide ? 4 : 2])};
-    *result = attributes;
-    return true;
-}
+};
 
 // The DLL's 32-bit arguments (lengths, flags, codes): the low half of what
 // the caller passed.
-DWORD dword(uint64_t value)
-{
-    return static_cast<DWORD>(value);
-}
+DWORD dword(uint64_t value) { return static_cast<DWORD>(value); }
 
-uint64_t serveCreateFileA(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct CreateFileArguments {
+    uint64_t name, access, share, security, disposition, flags, templateFile;
+};
+
+uint64_t serveCreateFileA(const CreateFileArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     char name[MaxText];
     const char* path = nullptr;
     SECURITY_ATTRIBUTES attributes;
     LPSECURITY_ATTRIBUTES attributesGiven = nullptr;
-    if (!guest.text(a[0], name, &path) || !security(guest, a[3], &attributes, &attributesGiven)) {
+    if (!guest.text(a.name, name, &path) || !guest.security(a.security, &attributes, &attributesGiven)) {
         return 0;
     }
-    return guestHandle(guest, device.createFile(path, dword(a[1]), dword(a[2]), attributesGiven, dword(a[4]),
-                                                dword(a[5]), handle<HANDLE>(guest, a[6])));
+    return guest.guestHandle(device.createFile(path, dword(a.access), dword(a.share), attributesGiven,
+                                               dword(a.disposition), dword(a.flags),
+                                               guest.handle<HANDLE>(a.templateFile)));
 }
 
-uint64_t serveDeviceIoControl(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct DeviceIoControlArguments {
+    uint64_t device, code, in, inLength, out, outLength, returned, overlapped;
+};
+
+uint64_t serveDeviceIoControl(const DeviceIoControlArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     static BYTE input[MaxBuffer];
     static BYTE output[MaxBuffer];
     uint64_t returned = 0;
-    const DWORD inLength = dword(a[3]), outLength = dword(a[5]);
-    if ((a[2] != 0 && !guest.read(a[2], input, inLength)) ||
-        (a[4] != 0 && (!guest.writable(a[4], outLength) || !guest.read(a[4], output, outLength))) ||
-        !guest.in(a[6], &returned, 4)) {
+    const DWORD inLength = dword(a.inLength), outLength = dword(a.outLength);
+    if ((a.in != 0 && !guest.read(a.in, input, inLength)) ||
+        (a.out != 0 && (!guest.writable(a.out, outLength) || !guest.read(a.out, output, outLength))) ||
+        !guest.in(a.returned, &returned, 4)) {
         return 0;
     }
     OVERLAPPED overlapped{};
     DWORD count = static_cast<DWORD>(returned);
-    const BOOL done = device.control(handle<HANDLE>(guest, a[0]), dword(a[1]), a[2] != 0 ? input : nullptr, inLength,
-                                     a[4] != 0 ? output : nullptr, outLength, a[6] != 0 ? &count : nullptr,
-                                     a[7] != 0 ? &overlapped : nullptr);
-    if (a[4] != 0) {
-        guest.write(a[4], output, outLength);
+    const BOOL done = device.control(guest.handle<HANDLE>(a.device), dword(a.code), a.in != 0 ? input : nullptr,
+                                     inLength, a.out != 0 ? output : nullptr, outLength,
+                                     a.returned != 0 ? &count : nullptr, a.overlapped != 0 ? &overlapped : nullptr);
+    if (a.out != 0) {
+        guest.write(a.out, output, outLength);
     }
-    guest.out(a[6], count, 4);
+    guest.out(a.returned, count, 4);
     return static_cast<uint32_t>(done);
 }
 
-uint64_t serveCloseHandle(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct CloseHandleArguments {
+    uint64_t handle;
+};
+
+uint64_t serveCloseHandle(const CloseHandleArguments& a)
 {
-    Guest guest{machine, problem, size};
-    return static_cast<uint32_t>(device.close(handle<HANDLE>(guest, a[0])));
+    return static_cast<uint32_t>(device.close(Guest().handle<HANDLE>(a.handle)));
 }
 
-uint64_t serveRegCreateKeyExA(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct RegCreateKeyArguments {
+    uint64_t key, subKey, reserved, keyClass, options, access, security, result, disposition;
+};
+
+uint64_t serveRegCreateKeyExA(const RegCreateKeyArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     char subKey[MaxText], className[MaxText];
     const char* path = nullptr;
     const char* keyClass = nullptr;
     SECURITY_ATTRIBUTES attributes;
     LPSECURITY_ATTRIBUTES attributesGiven = nullptr;
     uint64_t key = 0, disposition = 0;
-    if (!guest.text(a[1], subKey, &path) || !guest.text(a[3], className, &keyClass) ||
-        !security(guest, a[6], &attributes, &attributesGiven) || !guest.in(a[7], &key, guest.pointerWidth()) ||
-        !guest.in(a[8], &disposition, 4)) {
+    if (!guest.text(a.subKey, subKey, &path) || !guest.text(a.keyClass, className, &keyClass) ||
+        !guest.security(a.security, &attributes, &attributesGiven) ||
+        !guest.in(a.result, &key, guest.pointerWidth()) || !guest.in(a.disposition, &disposition, 4)) {
         return 0;
     }
-    HKEY opened = handle<HKEY>(guest, key);
+    HKEY opened = guest.handle<HKEY>(key);
     DWORD created = static_cast<DWORD>(disposition);
-    const LSTATUS status =
-        RegCreateKeyExA(handle<HKEY>(guest, a[0]), path, dword(a[2]), const_cast<LPSTR>(keyClass), dword(a[4]),
-                        dword(a[5]), attributesGiven, a[7] != 0 ? &opened : nullptr, a[8] != 0 ? &created : nullptr);
-    guest.out(a[7], guestHandle(guest, opened), guest.pointerWidth());
-    guest.out(a[8], created, 4);
+    const LSTATUS status = RegCreateKeyExA(guest.handle<HKEY>(a.key), path, dword(a.reserved),
+                                           const_cast<LPSTR>(keyClass), dword(a.options), dword(a.access),
+                                           attributesGiven, a.result != 0 ? &opened : nullptr,
+                                           a.disposition != 0 ? &created : nullptr);
+    guest.out(a.result, guest.guestHandle(opened), guest.pointerWidth());
+    guest.out(a.disposition, created, 4);
     return static_cast<uint32_t>(status);
 }
 
-uint64_t serveRegOpenKeyExA(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct RegOpenKeyArguments {
+    uint64_t key, subKey, options, access, result;
+};
+
+uint64_t serveRegOpenKeyExA(const RegOpenKeyArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     char subKey[MaxText];
     const char* path = nullptr;
     uint64_t key = 0;
-    if (!guest.text(a[1], subKey, &path) || !guest.in(a[4], &key, guest.pointerWidth())) {
+    if (!guest.text(a.subKey, subKey, &path) || !guest.in(a.result, &key, guest.pointerWidth())) {
         return 0;
     }
-    HKEY opened = handle<HKEY>(guest, key);
-    const LSTATUS status = RegOpenKeyExA(handle<HKEY>(guest, a[0]), path, dword(a[2]), dword(a[3]),
-                                         a[4] != 0 ? &opened : nullptr);
-    guest.out(a[4], guestHandle(guest, opened), guest.pointerWidth());
+    HKEY opened = guest.handle<HKEY>(key);
+    const LSTATUS status = RegOpenKeyExA(guest.handle<HKEY>(a.key), path, dword(a.options), dword(a.access),
+                                         a.result != 0 ? &opened : nullptr);
+    guest.out(a.result, guest.guestHandle(opened), guest.pointerWidth());
     return static_cast<uint32_t>(status);
 }
 
-uint64_t serveRegSetValueExA(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct RegSetValueArguments {
+    uint64_t key, valueName, reserved, type, data, size;
+};
+
+uint64_t serveRegSetValueExA(const RegSetValueArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     char valueName[MaxText];
     const char* name = nullptr;
     static BYTE data[MaxBuffer];
-    if (!guest.text(a[1], valueName, &name) || (a[4] != 0 && !guest.read(a[4], data, dword(a[5])))) {
+    if (!guest.text(a.valueName, valueName, &name) || (a.data != 0 && !guest.read(a.data, data, dword(a.size)))) {
         return 0;
     }
-    return static_cast<uint32_t>(RegSetValueExA(handle<HKEY>(guest, a[0]), name, dword(a[2]), dword(a[3]),
-                                                a[4] != 0 ? data : nullptr, dword(a[5])));
+    return static_cast<uint32_t>(RegSetValueExA(guest.handle<HKEY>(a.key), name, dword(a.reserved), dword(a.type),
+                                                a.data != 0 ? data : nullptr, dword(a.size)));
 }
 
-uint64_t serveRegDeleteKeyA(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct RegDeleteKeyArguments {
+    uint64_t key, subKey;
+};
+
+uint64_t serveRegDeleteKeyA(const RegDeleteKeyArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     char subKey[MaxText];
     const char* path = nullptr;
-    if (!guest.text(a[1], subKey, &path)) {
+    if (!guest.text(a.subKey, subKey, &path)) {
         return 0;
     }
-    return static_cast<uint32_t>(RegDeleteKeyA(handle<HKEY>(guest, a[0]), path));
+    return static_cast<uint32_t>(RegDeleteKeyA(guest.handle<HKEY>(a.key), path));
 }
 
-uint64_t serveRegCloseKey(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct RegCloseKeyArguments {
+    uint64_t key;
+};
+
+uint64_t serveRegCloseKey(const RegCloseKeyArguments& a)
 {
-    Guest guest{machine, problem, size};
-    return static_cast<uint32_t>(RegCloseKey(handle<HKEY>(guest, a[0])));
+    return static_cast<uint32_t>(RegCloseKey(Guest().handle<HKEY>(a.key)));
 }
 
-uint64_t serveMessageBoxA(Machine& machine, const uint64_t* a, char* problem, size_t size)
+struct MessageBoxArguments {
+    uint64_t window, text, caption, type;
+};
+
+uint64_t serveMessageBoxA(const MessageBoxArguments& a)
 {
-    Guest guest{machine, problem, size};
+    Guest guest;
     char text[MaxText], caption[MaxText];
     const char* shownText = nullptr;
     const char* shownCaption = nullptr;
-    if (!guest.text(a[1], text, &shownText) || !guest.text(a[2], caption, &shownCaption)) {
+    if (!guest.text(a.text, text, &shownText) || !guest.text(a.caption, caption, &shownCaption)) {
         return 0;
     }
-    return static_cast<uint32_t>(MessageBoxA(handle<HWND>(guest, a[0]), shownText, shownCaption, dword(a[3])));
+    return static_cast<uint32_t>(
+        MessageBoxA(guest.handle<HWND>(a.window), shownText, shownCaption, dword(a.type)));
 }
+
+constexpr const char* Kernel32 = "kernel32.dll";
+constexpr const char* Advapi32 = "advapi32.dll";
+
+constexpr SystemFunction Rows[] = {
+    function<CreateFileArguments, serveCreateFileA>(Kernel32, "CreateFileA"),
+    function<DeviceIoControlArguments, serveDeviceIoControl>(Kernel32, "DeviceIoControl"),
+    function<CloseHandleArguments, serveCloseHandle>(Kernel32, "CloseHandle"),
+    function<RegCreateKeyArguments, serveRegCreateKeyExA>(Advapi32, "RegCreateKeyExA"),
+    function<RegOpenKeyArguments, serveRegOpenKeyExA>(Advapi32, "RegOpenKeyExA"),
+    function<RegSetValueArguments, serveRegSetValueExA>(Advapi32, "RegSetValueExA"),
+    function<RegDeleteKeyArguments, serveRegDeleteKeyA>(Advapi32, "RegDeleteKeyA"),
+    function<RegCloseKeyArguments, serveRegCloseKey>(Advapi32, "RegCloseKey"),
+    function<MessageBoxArguments, serveMessageBoxA>("user32.dll", "MessageBoxA"),
+};
 
 } // namespace
 
-const ImportFunction Imports[ImportCount] = {
-    {"kernel32.dll", "CreateFileA", 7, serveCreateFileA},
-    {"kernel32.dll", "DeviceIoControl", 8, serveDeviceIoControl},
-    {"kernel32.dll", "CloseHandle", 1, serveCloseHandle},
-    {"advapi32.dll", "RegCreateKeyExA", 9, serveRegCreateKeyExA},
-    {"advapi32.dll", "RegOpenKeyExA", 5, serveRegOpenKeyExA},
-    {"advapi32.dll", "RegSetValueExA", 6, serveRegSetValueExA},
-    {"advapi32.dll", "RegDeleteKeyA", 2, serveRegDeleteKeyA},
-    {"advapi32.dll", "RegCloseKey", 1, serveRegCloseKey},
-    {"user32.dll", "MessageBoxA", 4, serveMessageBoxA},
-};
+const FunctionTable Imports = tableOf(Rows);
 
 void bindDevice(const DeviceFunctions* functions)
 {

@@ -1,8 +1,9 @@
-// The I/O manager's side of the device, as Windows does it: an opening
-// resolves through the driver's link and sends IRP_MJ_CREATE; a request sends
+// The I/O manager's requests, as Windows makes them: an opening resolves
+// through the driver's link and sends IRP_MJ_CREATE; a request sends
 // IRP_MJ_DEVICE_CONTROL with its buffers placed as the control code's
-// transfer method says; a close sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE.
-// Every request is checked against the rules of completion (see kernel.h).
+// transfer method says; a close sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE. The
+// driver completes each with IofCompleteRequest, held to the rules of
+// completion (see kernel.h).
 #include "emulator/kernel_internal.h"
 
 #include <cstdio>
@@ -19,13 +20,9 @@ constexpr uint64_t UserOutput = UserPage + 0x800;
 constexpr uint32_t MethodBuffered = 0, MethodNeither = 3;
 constexpr uint32_t FileReadAccess = 1, FileWriteAccess = 2; // a control code's access bits
 constexpr uint8_t UserMode = 1;
+constexpr uint16_t IoTypeIrp = 6, IoTypeFile = 5;
 constexpr char DosDevices[] = "\\DosDevices\\";
 constexpr char DosDevicesShort[] = "\\??\\";
-
-bool failed(uint32_t status)
-{
-    return status >= 0xC0000000u;
-}
 
 // A name in the DOS devices' folder, without the folder; null for any other.
 const char* dosName(const char* name)
@@ -88,22 +85,18 @@ uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
     }
     const Layout& l = state.layout;
     const uint64_t irp = irpArea(), stack = irp + l.IrpSize;
-    static const uint8_t zeros[0x200] = {};
-    Emulator::writeGuest(state.machine, irp, zeros, l.IrpSize + l.StackLocationSize);
+    clear(irp, l.IrpSize + l.StackLocationSize);
     state.request = Request{++state.requestCount, major,  transfer.code, transfer.outLength, false, 0, 0,
                             transfer.systemBuffer,  transfer.systemBufferLength};
-    write16(irp, 6); // IO_TYPE_IRP
-    write16(irp + 2, static_cast<uint16_t>(l.IrpSize + l.StackLocationSize));
+    writeHeader(irp, IoTypeIrp, l.IrpSize + l.StackLocationSize);
     writePointer(irp + l.IrpMdlAddress, transfer.mdl);
     writePointer(irp + l.IrpSystemBuffer, transfer.systemBuffer);
-    Emulator::writeGuest(state.machine, irp + l.IrpRequestorMode, &UserMode, 1);
-    const uint8_t one = 1;
-    Emulator::writeGuest(state.machine, irp + l.IrpStackCount, &one, 1);
-    Emulator::writeGuest(state.machine, irp + l.IrpCurrentLocation, &one, 1);
+    write8(irp + l.IrpRequestorMode, UserMode);
+    write8(irp + l.IrpStackCount, 1);
+    write8(irp + l.IrpCurrentLocation, 1);
     writePointer(irp + l.IrpUserBuffer, transfer.userBuffer);
     writePointer(irp + l.IrpCurrentStackLocation, stack);
-    const uint8_t majorByte = static_cast<uint8_t>(major);
-    Emulator::writeGuest(state.machine, stack + l.StackMajorFunction, &majorByte, 1);
+    write8(stack + l.StackMajorFunction, static_cast<uint8_t>(major));
     if (major == MajorDeviceControl) {
         write32(stack + l.StackOutputLength, transfer.outLength);
         write32(stack + l.StackInputLength, transfer.inLength);
@@ -119,10 +112,10 @@ uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
     if (runDriver(Phase::Dispatch, routine, arguments, 2, "the dispatch routine", &result)) {
         const uint32_t returned = static_cast<uint32_t>(result);
         if (!state.request.completed) {
-            breach("the dispatch routine returned 0x%08x without completing the request", returned);
+            breach(Rule::CompletedOnce, "the dispatch routine returned 0x%08x without completing the request", returned);
         } else if (returned != state.request.status) {
-            breach("the dispatch routine returned 0x%08x but completed the request with 0x%08x", returned,
-                   state.request.status);
+            breach(Rule::ReturnedStatus, "the dispatch routine returned 0x%08x but completed the request with 0x%08x",
+                   returned, state.request.status);
         }
     }
     state.phase = Phase::Idle;
@@ -151,7 +144,53 @@ uint32_t errorOf(uint32_t status)
     return ErrorGenFailure;
 }
 
+struct CompleteRequestArguments {
+    uint64_t irp, priorityBoost;
+};
+
+uint64_t iofCompleteRequest(const CompleteRequestArguments& a)
+{
+    Request& request = state.request;
+    const uint64_t irp = irpArea();
+    if (state.phase != Phase::Dispatch || a.irp != irp) {
+        breach(Rule::SystemArgument, "IofCompleteRequest given 0x%llx, not the request it is serving",
+               static_cast<unsigned long long>(a.irp));
+        return 0;
+    }
+    if (request.completed) {
+        breach(Rule::CompletedOnce, "completed twice, the second time returning to %s", where(state.system.caller));
+        return 0;
+    }
+    if (state.lockCount > 0) {
+        breach(Rule::CompletedUnderLock, "completed while holding the spin lock at 0x%llx",
+               static_cast<unsigned long long>(state.locks[state.lockCount - 1].address));
+        return 0;
+    }
+    const uint32_t status = read32(irp + state.layout.IrpStatus);
+    const uint64_t information = readPointer(irp + state.layout.IrpInformation);
+    if (status == StatusPending) {
+        breach(Rule::CompletedPending, "completed with STATUS_PENDING");
+        return 0;
+    }
+    if (request.major == MajorDeviceControl && information > request.outLength) {
+        breach(Rule::InformationWithinOutput, "completed with Information %llu, beyond the output length %u",
+               static_cast<unsigned long long>(information), request.outLength);
+        return 0;
+    }
+    request.completed = true;
+    request.status = status;
+    request.information = information;
+    return 0;
+}
+
+constexpr Emulator::SystemFunction Rows[] = {
+    Emulator::function<CompleteRequestArguments, iofCompleteRequest>(Ntoskrnl, "IofCompleteRequest",
+                                                                    Emulator::Convention::Fastcall),
+};
+
 } // namespace
+
+const Emulator::FunctionTable IoRequestFunctions = Emulator::tableOf(Rows);
 
 uint32_t open(const char* name, uint32_t access, uint32_t* status)
 {
@@ -174,11 +213,10 @@ uint32_t open(const char* name, uint32_t access, uint32_t* status)
     }
     File& opened = state.files[slot];
     opened = File{true, state.fileObjects + static_cast<uint64_t>(slot) * state.layout.FileObjectSize, device, access};
-    write16(opened.object, 5); // IO_TYPE_FILE
-    write16(opened.object + 2, static_cast<uint16_t>(state.layout.FileObjectSize));
+    writeHeader(opened.object, IoTypeFile, state.layout.FileObjectSize);
     writePointer(opened.object + state.layout.FileDeviceObject, state.devices[device].address);
     *status = dispatch(MajorCreate, opened, Transfer{});
-    if (failed(*status)) {
+    if (isError(*status)) {
         opened = File{};
         return 0;
     }
@@ -210,24 +248,23 @@ uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLeng
         transfer.outLength = outLength;
         transfer.userBuffer = UserOutput;
         const uint64_t area = irpArea() + SystemBufferOffset;
-        static uint8_t zeros[MaxTransfer];
         if (method == MethodNeither) {
-            Emulator::writeGuest(state.machine, UserPage, input, inLength);
+            Emulator::writeGuest(cpu(), UserPage, input, inLength);
             transfer.type3Input = UserPage;
         } else {
             // Buffered: one system buffer for both ways. Direct: the input
             // in the system buffer, the output described, not copied.
             const uint32_t length = method == MethodBuffered && outLength > inLength ? outLength : inLength;
             if (length > 0) {
-                Emulator::writeGuest(state.machine, area, zeros, length);
-                Emulator::writeGuest(state.machine, area, input, inLength);
+                clear(area, length);
+                Emulator::writeGuest(cpu(), area, input, inLength);
                 transfer.systemBuffer = area;
                 transfer.systemBufferLength = length;
             }
             if (method != MethodBuffered && outLength > 0) {
                 const Layout& l = state.layout;
                 transfer.mdl = irpArea() + MdlOffset;
-                Emulator::writeGuest(state.machine, transfer.mdl, zeros, l.MdlStructSize + 8);
+                clear(transfer.mdl, l.MdlStructSize + 8);
                 write16(transfer.mdl + l.MdlSize, static_cast<uint16_t>(l.MdlStructSize + pointerSize()));
                 writePointer(transfer.mdl + l.MdlStartVa, UserOutput & ~uint64_t{0xFFF});
                 write32(transfer.mdl + l.MdlByteCount, outLength);
@@ -236,8 +273,9 @@ uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLeng
         }
         status = dispatch(MajorDeviceControl, *opened, transfer);
         *information = static_cast<uint32_t>(state.request.information);
-        if (method == MethodBuffered && !failed(status) && *information > 0) {
-            Emulator::readGuest(state.machine, area, out, *information < outLength ? *information : outLength);
+        // The I/O manager copies a buffered request's output back unless it failed (a warning copies).
+        if (method == MethodBuffered && !isError(status) && *information > 0) {
+            Emulator::readGuest(cpu(), area, out, *information < outLength ? *information : outLength);
         }
     }
     if (code == 0 || code == 1) {
@@ -314,9 +352,6 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     return TRUE;
 }
 
-uint32_t lastError()
-{
-    return state.lastError;
-}
+uint32_t lastError() { return state.lastError; }
 
 } // namespace Kernel

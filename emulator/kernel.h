@@ -8,11 +8,12 @@
 // goes to the log, the I/O error log's entries to a list. The board sits at the ports from the registered base
 // address on: the board model, with encoders that turn with the clock.
 //
-// The kernel holds the driver to the rules a driver verifier checks, on every
-// request and at unload; the first breach stops the driver's code and is kept
-// in breach(), naming the request and the instruction.
+// The kernel holds the driver to the rules a driver verifier checks (rules.h),
+// on every request and at unload; the first breach stops the driver's code
+// and is kept in breach(), naming the request and the instruction.
 #pragma once
 
+#include "emulator/rules.h"
 #include "model/hardware.h"
 #include "zq4810/registry_paths.h"
 #include "platform/win32.h"
@@ -22,22 +23,16 @@
 
 namespace Kernel {
 
-// NT status values the kernel and the driver use.
-constexpr uint32_t StatusSuccess = 0;
-constexpr uint32_t StatusPending = 0x103;
-constexpr uint32_t StatusBufferOverflow = 0x80000005;
-constexpr uint32_t StatusUnsuccessful = 0xC0000001;
-constexpr uint32_t StatusInvalidHandle = 0xC0000008;
-constexpr uint32_t StatusInvalidParameter = 0xC000000D;
-constexpr uint32_t StatusInvalidDeviceRequest = 0xC0000010;
-constexpr uint32_t StatusAccessDenied = 0xC0000022;
-constexpr uint32_t StatusBufferTooSmall = 0xC0000023;
-constexpr uint32_t StatusObjectNameNotFound = 0xC0000034;
-constexpr uint32_t StatusObjectNameCollision = 0xC0000035;
-constexpr uint32_t StatusInsufficientResources = 0xC000009A;
-constexpr uint32_t StatusAccessViolation = 0xC0000005;
-constexpr uint32_t StatusDeviceConfigurationError = 0xC0000182;
-constexpr uint32_t StatusDriverBroke = 0xC00000E5; // STATUS_INTERNAL_ERROR: the driver broke a rule
+// NT status values the kernel and the driver use (StatusDriverBroke is
+// STATUS_INTERNAL_ERROR: the answer to a request whose driver broke a rule).
+enum Status : uint32_t {
+    StatusSuccess = 0, StatusPending = 0x103, StatusBufferOverflow = 0x80000005, StatusUnsuccessful = 0xC0000001,
+    StatusAccessViolation = 0xC0000005, StatusInvalidHandle = 0xC0000008, StatusInvalidParameter = 0xC000000D,
+    StatusInvalidDeviceRequest = 0xC0000010, StatusAccessDenied = 0xC0000022, StatusBufferTooSmall = 0xC0000023,
+    StatusObjectNameNotFound = 0xC0000034, StatusObjectNameCollision = 0xC0000035,
+    StatusInsufficientResources = 0xC000009A, StatusDriverBroke = 0xC00000E5,
+    StatusDeviceConfigurationError = 0xC0000182,
+};
 
 // Where the driver's service lies, for the registry and DriverEntry.
 constexpr const char* ServicePath = RegistryPaths::ServiceKey;
@@ -63,8 +58,9 @@ bool boot(const char* path);
 bool stop();
 bool running();
 
-// The first breach of a rule since load(), or "".
+// The first breach of a rule since load(), or "", and the rule (rules.h).
 const char* breach();
+Emulator::Rule breachedRule();
 // What the driver printed, one line each.
 const char* log();
 

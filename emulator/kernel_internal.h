@@ -1,23 +1,25 @@
-// Inside the emulated kernel: its state, shared by the kernel's functions
-// the driver imports (kernel.cpp) and the I/O manager (io_manager.cpp).
+// Inside the emulated kernel: its state, shared by the driver's life
+// (kernel.cpp), the watch over it (kernel_watch.cpp), the I/O manager
+// (io_manager.cpp, io_objects.cpp) and the kernel's other functions the
+// driver imports (registry.cpp, hal.cpp, rtl.cpp), each subsystem with its
+// table of them.
 #pragma once
 
-#include "emulator/image.h"
 #include "emulator/kernel.h"
 #include "emulator/kernel_layout.h"
+#include "emulator/layout.h"
+#include "emulator/system.h"
 #include "model/motion.h"
 
 namespace Kernel {
 
+using Emulator::Rule;
+
 // The fields of the system's structures at this width.
 struct Layout {
-#define KERNEL_FIELD(name, type, member, i386, x64) uint32_t name;
-#define KERNEL_SIZE_FIELD(name, type, i386, x64) uint32_t name;
-    KERNEL_OFFSETS(KERNEL_FIELD)
-    KERNEL_SIZES(KERNEL_SIZE_FIELD)
-    KERNEL_CONSTANTS(KERNEL_SIZE_FIELD)
-#undef KERNEL_FIELD
-#undef KERNEL_SIZE_FIELD
+    KERNEL_OFFSETS(LAYOUT_U32)
+    KERNEL_SIZES(LAYOUT_U32)
+    KERNEL_CONSTANTS(LAYOUT_U32)
 };
 
 constexpr int MajorCreate = 0x00;
@@ -35,6 +37,10 @@ constexpr int MaxFaults = 4;
 constexpr int MaxLogEntries = 4;
 constexpr size_t MaxName = 128;
 constexpr uint32_t MaxTransfer = 0x1000; // what this I/O manager buffers of one request
+
+// NT_SUCCESS, and NT_ERROR (a warning is neither).
+constexpr bool succeeded(uint32_t status) { return status < 0x80000000u; }
+constexpr bool isError(uint32_t status) { return status >= 0xC0000000u; }
 
 struct Device {
     bool used;
@@ -103,7 +109,7 @@ struct Trace {
 };
 
 struct State {
-    Emulator::Machine machine;
+    Emulator::System system;
     Emulator::Image image;
     Layout layout;
     uint64_t base = 0; // of the kernel's address space
@@ -123,7 +129,6 @@ struct State {
     Phase phase = Phase::Idle;
     Request request = {};
     int requestCount = 0;
-    uint64_t entryStack = 0;
     // The registered ports, where the board sits.
     uint32_t portBase = 0;
     uint32_t portCount = 0;
@@ -150,6 +155,8 @@ constexpr uint8_t PassiveLevel = 0;
 constexpr uint8_t DispatchLevel = 2;
 constexpr uint32_t DeviceInitializing = 0x80; // a device's flag until DriverEntry returns
 constexpr char RegistryRoot[] = "\\Registry\\Machine\\";
+constexpr const char* Ntoskrnl = "ntoskrnl.exe";
+constexpr const char* Hal = "hal.dll";
 
 // The kernel's address space, from the top half's usual start on: stubs, a
 // pool for the objects it makes, the request area, a stack, the driver.
@@ -159,87 +166,91 @@ constexpr uint64_t StubOffset = 0x00010000;
 constexpr uint64_t PoolOffset = 0x00020000;
 constexpr uint64_t PoolSize = 0x00010000;
 constexpr uint64_t IrpOffset = 0x00100000;
+constexpr uint64_t IrpAreaSize = 0x3000;
 constexpr uint64_t StackOffset = 0x00200000;
 constexpr uint64_t StackSize = 0x6000;
 constexpr uint64_t ImageOffset = 0x00400000;
-
-inline Emulator::Machine& cpu()
-{
-    return state.machine;
-}
-
-inline uint16_t read16(uint64_t address)
-{
-    return Emulator::guest16(cpu(), address);
-}
-
-inline uint32_t read32(uint64_t address)
-{
-    return Emulator::guest32(cpu(), address);
-}
-
-// The functions a driver may import (kernel_functions.cpp): each takes the
-// guest's arguments as its convention passes them.
-using Handler = uint64_t (*)(const uint64_t* arguments);
-struct Function {
-    const char* library;
-    const char* name;
-    Emulator::Convention convention; // on i386; x64 has one
-    int arguments;
-    Handler handler;
-    int widths; // 32, 64, or 0 for both
-    bool wide;  // a 64-bit result, in edx:eax on i386
-};
-constexpr int FunctionCount = 19;
-constexpr int MaxArguments = 8;
-extern const Function Functions[FunctionCount];
-// Where the driver's import table holds each, once bound; 0 when not imported.
-extern uint64_t functionSlots[FunctionCount];
-
-bool inRange(uint64_t address, uint64_t size, uint64_t begin, uint64_t length);
-// What the driver may write: its own data and stack, and what the kernel
-// hands it to fill in.
-bool driverMayWrite(uint64_t address, uint64_t size);
-// "ZQ4810.sys+0x1234 (..)" of the instruction running.
-const char* instructionText();
-// A port access of the driver's, checked and served by the board; by says
-// what made it, for a breach.
-uint8_t portAccess(bool write, uint64_t port, int size, uint8_t value, const char* by);
-
-// The kernel's address space.
-uint64_t stubBase();
-uint64_t stackTop();
-uint64_t irpArea();
-constexpr uint64_t IrpAreaSize = 0x3000;
 // A page at a user-mode address for the buffers of a request that the I/O
 // manager hands over as they are (METHOD_NEITHER).
 constexpr uint64_t UserPage = 0x10000;
+
+// Each subsystem's functions, as the drivers of each width import them.
+extern const Emulator::FunctionTable IoObjectFunctions; // io_objects.cpp
+extern const Emulator::FunctionTable IoRequestFunctions; // io_manager.cpp
+extern const Emulator::FunctionTable RegistryFunctions;  // registry.cpp
+extern const Emulator::FunctionTable HalFunctions;       // hal.cpp
+extern const Emulator::FunctionTable RtlFunctions;       // rtl.cpp
+
+// ---- Guest memory, on the kernel's machine ------------------------------------
+
+inline Emulator::Machine& cpu() { return state.system.machine; }
+inline uint16_t read16(uint64_t address) { return Emulator::guest16(cpu(), address); }
+inline uint32_t read32(uint64_t address) { return Emulator::guest32(cpu(), address); }
+inline uint64_t readPointer(uint64_t address) { return Emulator::guestPointer(cpu(), address); }
+inline void write8(uint64_t address, uint8_t value) { Emulator::put8(cpu(), address, value); }
+inline void write16(uint64_t address, uint16_t value) { Emulator::put16(cpu(), address, value); }
+inline void write32(uint64_t address, uint32_t value) { Emulator::put32(cpu(), address, value); }
+inline void writePointer(uint64_t address, uint64_t value) { Emulator::putPointer(cpu(), address, value); }
+inline uint64_t pointerSize() { return cpu().width->pointer; }
+// A structure's header as the system writes it: its type and size.
+inline void writeHeader(uint64_t object, uint16_t type, uint32_t size)
+{
+    write16(object, type);
+    write16(object + 2, static_cast<uint16_t>(size));
+}
+
+// ---- The kernel's address space (kernel.cpp) ------------------------------------
+
+uint64_t irpArea();
 // Space for an object the kernel makes, zeroed; 0 when the pool is full.
 uint64_t allocate(uint32_t size);
+// Zeroes guest memory.
+void clear(uint64_t address, uint64_t size);
+bool inRange(uint64_t address, uint64_t size, uint64_t begin, uint64_t length);
 
-// "DriverEntry", "IRP 3 (IRP_MJ_DEVICE_CONTROL, code 0x1)", ...
+// ---- The watch over the driver (kernel_watch.cpp) ---------------------------------
+
+bool watchDriver();
+// What the driver may write: its own data and stack, and what the kernel
+// hands it to fill in.
+bool driverMayWrite(uint64_t address, uint64_t size);
+// "DriverEntry", "IRP 3 (IRP_MJ_DEVICE_CONTROL, code 0x1)", ...: what every
+// breach's text starts with.
 const char* context();
-// "ZQ4810.sys+0x1234", or the bare address outside the image.
+// "ZQ4810.sys+0x1234 (..)", or the bare address outside the image.
 const char* where(uint64_t address);
-// A breach in the driver's current context: "context: what".
-void breach(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void breach(Rule rule, const char* format, ...) __attribute__((format(printf, 2, 3)));
 bool breached();
+// Inside a kernel function: its name, for what it says.
+const char* called();
+
+// ---- The driver's life (kernel.cpp) ----------------------------------------------
 
 // Runs a routine of the driver in a phase, as the system calls it; false
 // after a breach. *result is the routine's return value. The phase stays
 // for the caller's own checks; the caller ends it.
 bool runDriver(Phase phase, uint64_t routine, const uint64_t* arguments, int count, const char* name,
                uint64_t* result);
-// After a routine returned: the interrupt level and locks as they must be,
-// every registry key closed, every error log entry it took written.
-void checkLeftClean();
 
+// ---- Shared by the kernel's functions ----------------------------------------------
+
+// The next failure failNext() asked for of the function being served.
+bool injected(uint32_t* status);
+// An output pointer the driver hands the function must point where it may
+// write; false after a breach.
+bool output(uint64_t address, uint64_t size);
+// A counted UTF-16 string of the driver's, as 8-bit text (other characters
+// as '?'); false after a breach (rtl.cpp).
+bool readName(uint64_t string, char* into, size_t size);
+// A counted string the kernel makes (rtl.cpp).
+uint64_t unicodeString(const char* text);
+// The device of the driver's at this address, or -1 (io_objects.cpp).
+int deviceAt(uint64_t address);
+// A port access of the driver's, checked and served by the board; by says
+// what made it, for a breach (hal.cpp).
+uint8_t portAccess(bool write, uint64_t port, int size, uint8_t value, const char* by);
+// Where the registration puts the board (hal.cpp).
+void placeBoard();
 void appendToken(Trace& trace, char kind, uint32_t offset, uint8_t value, bool failed);
-
-uint64_t pointerSize();
-uint64_t readPointer(uint64_t address);
-void writePointer(uint64_t address, uint64_t value);
-void write32(uint64_t address, uint32_t value);
-void write16(uint64_t address, uint16_t value);
 
 } // namespace Kernel

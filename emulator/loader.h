@@ -1,6 +1,6 @@
 // The shipped 2KZQ4810.dll in the emulator, as a process of its own: its
-// sections mapped at their addresses, its nine imports bound to this
-// program's simulated platform (its device imports, on request, to the
+// sections mapped at their addresses, its imports bound to this program's
+// simulated platform (the table of imports.cpp) (its device imports, on request, to the
 // emulated kernel), and each export called with the system's calling
 // convention. The 32-bit DLL runs in 32-bit mode, the 64-bit one in 64-bit
 // mode.
@@ -8,11 +8,12 @@
 // On every call the loader holds the DLL to what a well-behaved Windows DLL
 // does: it removes exactly its own arguments (i386) or leaves the stack as it
 // found it, keeps the registers the caller owns, calls the system with the
-// stack aligned (x64), runs no code but its own and the nine imports, and
-// writes only its own data sections and the stack. A breach is a test
-// failure naming the address and the instruction.
+// stack aligned (x64), runs no code but its own and its imports', and
+// writes only its own data sections and the stack (rules.h). A breach is a
+// test failure naming the address and the instruction.
 #pragma once
 
+#include "emulator/rules.h"
 #include "platform/win32.h"
 #include "zq4810/export_table.h"
 
@@ -46,8 +47,8 @@ static_assert(inOrdinalOrder(), "the .def lists the exports by ordinal, from 1")
 // Maps the DLL at base (0: the base it asks for, relocating only if that
 // cannot be had) and binds its imports; the file's machine picks the mode.
 // False with a one-line reason in error() when the file is not a PE32 i386
-// or PE32+ x86-64 DLL, imports anything but the nine functions, or lacks an
-// export.
+// or PE32+ x86-64 DLL, imports anything the process does not have, or lacks
+// an export.
 bool load(const char* path, uint64_t base = 0);
 void unload();
 const char* error();
@@ -66,8 +67,9 @@ int32_t call(int index, const int32_t* arguments, int count);
 // run, else its exit code, with breach() as for a call. Load the DLL again
 // before running another.
 bool runProgram(const char* path, int32_t* exitCode);
-// The breach of the last call, or "" when it kept every rule.
+// The breach of the last call, or "" when it kept every rule; the rule.
 const char* breach();
+Rule breachedRule();
 // What a program does with a breach of a call made through the exports
 // (tests/emulator/exports.cpp): defined by each program.
 void reportBreach(const char* breach);
@@ -90,7 +92,7 @@ uint64_t instructions();
 // For the loader's own tests: the address of an export, and a way to change
 // the image's bytes as a faulty DLL would have them (load() again restores).
 uint64_t exportAddress(int index);
-// The import address table's slot of one of the nine functions, or 0.
+// The import address table's slot of one of the DLL's imports, or 0.
 uint64_t importSlot(const char* name);
 bool readGuest(uint64_t address, void* into, size_t size);
 bool patch(uint64_t address, const uint8_t* bytes, size_t size);

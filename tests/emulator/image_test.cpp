@@ -205,12 +205,13 @@ TEST(DllBinary, CarriesItsVersionResource)
     EXPECT_EQ(u32(info.value + 36), 2u);             // VFT_DLL
     EXPECT_EQ(u32(info.value + 8), u32(info.value + 16)); // file and product version alike
 
-    EXPECT_EQ(versionText(root, "OriginalFilename"), "2KZQ4810.dll");
-    EXPECT_EQ(versionText(root, "InternalName"), "2KZQ4810.dll");
+    for (const char* key : {"OriginalFilename", "InternalName"}) {
+        EXPECT_EQ(versionText(root, key), "2KZQ4810.dll") << key;
+    }
     EXPECT_EQ(versionText(root, "CompanyName"), "");
-    EXPECT_NE(versionText(root, "FileDescription"), "(missing)");
-    EXPECT_NE(versionText(root, "FileVersion"), "(missing)");
-    EXPECT_NE(versionText(root, "ProductVersion"), "(missing)");
+    for (const char* key : {"FileDescription", "FileVersion", "ProductVersion"}) {
+        EXPECT_NE(versionText(root, key), "(missing)") << key;
+    }
 }
 
 using DllCallingConvention = LibraryTest;
