@@ -85,6 +85,9 @@ bool set(const char* valueName);
 bool remove(const char* path);
 // A call to log, of this operation, its other fields empty.
 Sim::RegistryCall callOn(char operation);
+// A create to log, with what its caller asked for besides the path.
+Sim::RegistryCall createCall(DWORD reserved, LPCSTR keyClass, DWORD options, REGSAM access,
+                             LPSECURITY_ATTRIBUTES security);
 // Logs the call with its result (for Sim::registryCall()) and returns the result.
 LSTATUS finish(Sim::RegistryCall& call, LSTATUS result);
 void reset();

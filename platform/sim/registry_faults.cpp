@@ -1,6 +1,7 @@
 // Registry faults and the registry call log, shared by the simulated registry
 // on the host and by the wrappers around the real registry under Windows.
 #include "platform/sim/internal.h"
+#include "platform/sim/record_log.h"
 #include "platform/sim/text.h"
 
 namespace {
@@ -19,8 +20,7 @@ RuleList openRules;
 RuleList setRules;
 RuleList deleteRules;
 
-Sim::RegistryCall calls[MaxCalls];
-int callTotal;
+Sim::RecordLog<Sim::RegistryCall, MaxCalls> calls;
 
 // The length of a name without a trailing backslash.
 int trimmedLength(const char* name)
@@ -99,13 +99,24 @@ Sim::RegistryCall callOn(char operation)
     return call;
 }
 
+Sim::RegistryCall createCall(DWORD reserved, LPCSTR keyClass, DWORD options, REGSAM access,
+                             LPSECURITY_ATTRIBUTES security)
+{
+    Sim::RegistryCall call = callOn('C');
+    call.access = access;
+    call.options = options;
+    call.classGiven = keyClass != nullptr;
+    call.securityGiven = security != nullptr;
+    call.reserved = reserved;
+    return call;
+}
+
 LSTATUS finish(Sim::RegistryCall& call, LSTATUS result)
 {
     call.result = result;
-    if (callTotal < MaxCalls) {
-        calls[callTotal] = call;
+    if (Sim::RegistryCall* slot = calls.add()) {
+        *slot = call;
     }
-    ++callTotal;
     return result;
 }
 
@@ -115,7 +126,7 @@ void reset()
     openRules.count = 0;
     setRules.count = 0;
     deleteRules.count = 0;
-    callTotal = 0;
+    calls.clear();
 }
 
 } // namespace SimRegistryFaults
@@ -144,20 +155,17 @@ void failRegistryDelete(const char* path)
 
 int registryCallCount()
 {
-    return callTotal;
+    return calls.count();
 }
 
 void clearRegistryCalls()
 {
-    callTotal = 0;
+    calls.clear();
 }
 
 RegistryCall registryCall(int index)
 {
-    if (index < 0 || index >= MaxCalls || index >= callTotal) {
-        return RegistryCall{};
-    }
-    return calls[index];
+    return calls.at(index);
 }
 
 } // namespace Sim

@@ -354,12 +354,9 @@ extern "C" LSTATUS WINAPI SimRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD R
                                              LPDWORD lpdwDisposition)
 {
     const int start = keyOf(hKey);
-    Sim::RegistryCall call = callOn('C', start, lpSubKey);
-    call.access = samDesired;
-    call.options = dwOptions;
-    call.classGiven = lpClass != nullptr;
-    call.securityGiven = lpSecurityAttributes != nullptr;
-    call.reserved = Reserved;
+    Sim::RegistryCall call =
+        SimRegistryFaults::createCall(Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes);
+    fullPath(start, lpSubKey, call.path, sizeof call.path);
     if (SimRegistryFaults::create(call.path)) {
         return finish(call, ERROR_ACCESS_DENIED);
     }

@@ -103,13 +103,9 @@ extern "C" LSTATUS WINAPI SimRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD R
                                              LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                              LPDWORD lpdwDisposition)
 {
-    Sim::RegistryCall call = SimRegistryFaults::callOn('C');
+    Sim::RegistryCall call =
+        SimRegistryFaults::createCall(Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes);
     pathOf(hKey, lpSubKey, call.path);
-    call.access = samDesired;
-    call.options = dwOptions;
-    call.classGiven = lpClass != nullptr;
-    call.securityGiven = lpSecurityAttributes != nullptr;
-    call.reserved = Reserved;
     if (SimRegistryFaults::create(call.path)) {
         return SimRegistryFaults::finish(call, ERROR_ACCESS_DENIED);
     }
