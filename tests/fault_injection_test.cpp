@@ -45,13 +45,14 @@ std::string boardStartTrace(const std::string& part)
 // A board start that went as without a fault.
 const Case Started = {0, {}, 2, "w8=00 w9=00"};
 
+// A first board start's calls failing one by one: the two openings, the mode
+// ports, then each axis's fifteen requests.
 // A failed opening stops the start; the read handle stays open when only the
 // write handle failed. A failed read, or a lost set-up write the loop-back
 // needs (the pointer reset before the pattern, a pattern byte, the load, the
 // latch), fails that axis's self-test, whose reads stop at the first byte
 // that differs. Any other lost write leaves the self-test passing.
-const std::vector<Case> FirstStart = {
-    Started,
+const std::vector<Case> FirstStartFaults = {
     {255, {OpenReadFailed}, 0, ""},
     {255, {OpenWriteFailed}, 1, ""},
     // The mode ports.
@@ -123,14 +124,14 @@ const std::vector<Case> FirstStart = {
     {8, {RequestFailed}, 2, "w6=0E w7=98 w7=C1 w7=B8 w7=02 w7=01 w6=12 w6=57 w6=DA w7=08 w7=10 w7=01 r6 r6 r6!"},
 };
 
-// A second start closes the pair it holds before it opens its own; those
-// closes failing is not shown (the old handles are gone either way). Its
-// other calls are those of a first start.
-std::vector<Case> startedAgain()
+// A scenario's cases, from lists of them in order.
+std::vector<Case> joined(std::initializer_list<std::vector<Case>> lists)
 {
-    std::vector<Case> cases = {Started, Started, Started}; // no fault, then either old close failing
-    cases.insert(cases.end(), FirstStart.begin() + 1, FirstStart.end());
-    return cases;
+    std::vector<Case> all;
+    for (const std::vector<Case>& list : lists) {
+        all.insert(all.end(), list.begin(), list.end());
+    }
+    return all;
 }
 
 // The counts a position read finds: the latch already holds the first, the
@@ -193,6 +194,17 @@ const std::string EventSourceWritten =
     "O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile S:TypesSupported X";
 const std::string ParametersWritten = "C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount X";
 
+// Every registration first writes the service key; a failure there stops it.
+const std::vector<Case> ServiceKeyFaults = {
+    {255, {CreateServiceKeyFailed, DriverDataFailed}, 0, "C:ZQ4810!"},
+    {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type! X"},
+    {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start! X"},
+    {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group! X"},
+    {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group S:ErrorControl! X"},
+};
+
+// What a scenario's cases trace: the ports, a board start's ports part by part
+// (see BoardStart), or the registry.
 enum class Traced { Ports, StartParts, Registry };
 
 struct Scenario {
@@ -204,9 +216,13 @@ struct Scenario {
 };
 
 const Scenario Scenarios[] = {
-    {"INITIALIZE on a closed channel", nothing, [] { return AZQ4810INITIALIZE(); }, Traced::StartParts, FirstStart},
+    {"INITIALIZE on a closed channel", nothing, [] { return AZQ4810INITIALIZE(); }, Traced::StartParts,
+     joined({{Started}, FirstStartFaults})},
+    // A second start first closes the pair it holds; either close failing is
+    // not shown (the old handles are gone either way). Then come the calls of
+    // a first start.
     {"INITIALIZE again on an open channel", startedAndZeroed, [] { return AZQ4810INITIALIZE(); }, Traced::StartParts,
-     startedAgain()},
+     joined({{Started, Started, Started}, FirstStartFaults})},
     // A lost latch command leaves the latch with what it held. A failed read
     // gives 0xFF and never reaches the board, so the later reads get the
     // bytes one place earlier.
@@ -279,64 +295,58 @@ const Scenario Scenarios[] = {
     // key that cannot be created has no notice of its own, only its caller's;
     // a failed parameter value shows its caller's notice twice.
     {"SETBASEADDRESS on a clean machine", nothing, [] { return AZQ4810SETBASEADDRESS(0x300); }, Traced::Registry,
-     {{0, {RestartWarning}, 0, ServiceKeyWritten + " " + EventSourceWritten + " " + ParametersWritten},
-      {255, {CreateServiceKeyFailed, DriverDataFailed}, 0, "C:ZQ4810!"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group S:ErrorControl! X"},
-      {0, {SkippingLogEntry, RestartWarning}, 0, ServiceKeyWritten + " O:(services)! " + ParametersWritten},
-      {0, {CreateEventKeyFailed, RestartWarning}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810! " + ParametersWritten},
-      {255, {SetEventValueFailed, DriverDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile! X"},
-      {255, {SetEventValueFailed, DriverDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile S:TypesSupported! X"},
-      {255, {RestartWarning, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters!"},
-      {255, {RestartWarning, SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress! X"},
-      {255, {RestartWarning, SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount! X"}}},
+     joined({
+         {{0, {RestartWarning}, 0, ServiceKeyWritten + " " + EventSourceWritten + " " + ParametersWritten}},
+         ServiceKeyFaults,
+         {{0, {SkippingLogEntry, RestartWarning}, 0, ServiceKeyWritten + " O:(services)! " + ParametersWritten},
+          {0, {CreateEventKeyFailed, RestartWarning}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810! " + ParametersWritten},
+          {255, {SetEventValueFailed, DriverDataFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile! X"},
+          {255, {SetEventValueFailed, DriverDataFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile S:TypesSupported! X"},
+          {255, {RestartWarning, DeviceDataFailed}, 0,
+           ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters!"},
+          {255, {RestartWarning, SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
+           ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress! X"},
+          {255, {RestartWarning, SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
+           ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount! X"}},
+     })},
     // The service key exists: no restart warning.
     {"SETBASEADDRESS after CHECKIFDRIVER", serviceKeyPresent, [] { return AZQ4810SETBASEADDRESS(0x2A0); },
      Traced::Registry,
-     {{0, {}, 0, ServiceKeyWritten + " " + EventSourceWritten + " " + ParametersWritten},
-      {255, {CreateServiceKeyFailed, DriverDataFailed}, 0, "C:ZQ4810!"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group S:ErrorControl! X"},
-      {0, {SkippingLogEntry}, 0, ServiceKeyWritten + " O:(services)! " + ParametersWritten},
-      {0, {CreateEventKeyFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810! " + ParametersWritten},
-      {255, {SetEventValueFailed, DriverDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile! X"},
-      {255, {SetEventValueFailed, DriverDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile S:TypesSupported! X"},
-      {255, {DeviceDataFailed}, 0, ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters!"},
-      {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress! X"},
-      {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount! X"}}},
+     joined({
+         {{0, {}, 0, ServiceKeyWritten + " " + EventSourceWritten + " " + ParametersWritten}},
+         ServiceKeyFaults,
+         {{0, {SkippingLogEntry}, 0, ServiceKeyWritten + " O:(services)! " + ParametersWritten},
+          {0, {CreateEventKeyFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810! " + ParametersWritten},
+          {255, {SetEventValueFailed, DriverDataFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile! X"},
+          {255, {SetEventValueFailed, DriverDataFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 S:EventMessageFile S:TypesSupported! X"},
+          {255, {DeviceDataFailed}, 0, ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters!"},
+          {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
+           ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress! X"},
+          {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
+           ServiceKeyWritten + " " + EventSourceWritten + " C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount! X"}},
+     })},
     // The event source exists too: its values are not written again.
     {"SETBASEADDRESS again", registered, [] { return AZQ4810SETBASEADDRESS(0x310); }, Traced::Registry,
-     {{0, {}, 0, ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X " + ParametersWritten},
-      {255, {CreateServiceKeyFailed, DriverDataFailed}, 0, "C:ZQ4810!"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group! X"},
-      {255, {SetServiceValueFailed, DriverDataFailed}, 0, "C:ZQ4810 S:Type S:Start S:Group S:ErrorControl! X"},
-      {0, {SkippingLogEntry}, 0, ServiceKeyWritten + " O:(services)! " + ParametersWritten},
-      {0, {CreateEventKeyFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810! " + ParametersWritten},
-      {255, {DeviceDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X C:ZQ4810\\Parameters!"},
-      {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X C:ZQ4810\\Parameters S:IoPortAddress! X"},
-      {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
-       ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X "
-                           "C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount! X"}}},
+     joined({
+         {{0, {}, 0, ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X " + ParametersWritten}},
+         ServiceKeyFaults,
+         {{0, {SkippingLogEntry}, 0, ServiceKeyWritten + " O:(services)! " + ParametersWritten},
+          {0, {CreateEventKeyFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810! " + ParametersWritten},
+          {255, {DeviceDataFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X C:ZQ4810\\Parameters!"},
+          {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
+           ServiceKeyWritten + " O:(services) X C:EventLog\\System\\ZQ4810 X C:ZQ4810\\Parameters S:IoPortAddress! X"},
+          {255, {SetDeviceValueFailed, DeviceDataFailed, DeviceDataFailed}, 0,
+           ServiceKeyWritten +
+               " O:(services) X C:EventLog\\System\\ZQ4810 X C:ZQ4810\\Parameters S:IoPortAddress S:IoPortCount! X"}},
+     })},
     {"DELETE on a bare service key", serviceKeyPresent, [] { return AZQ4810DELETE(); }, Traced::Registry,
      {{0, {}, 0, "D:ZQ4810"}, {255, {DeleteServiceFailed}, 0, "D:ZQ4810!"}}},
     // Every deletion runs; a subkey left behind makes the service key's fail too.
@@ -360,11 +370,7 @@ TEST_P(FaultInjectionTest, EveryPlatformCallFailingAloneGivesItsCase)
     for (size_t k = 0; k < scenario.cases.size(); ++k) {
         SCOPED_TRACE(std::string(scenario.name) + ", failing call " + std::to_string(k));
         const Case& c = scenario.cases[k];
-        Sim::reset();
-        Sim::echoNotices(false);
-        AZQ4810CLOSE();
-        Sim::reset();
-        Sim::echoNotices(false);
+        LibraryTest::SetUp(); // a fresh machine and a closed channel for every run
         scenario.setUp();
         clearRecords();
         if (k > 0) {
