@@ -2,7 +2,7 @@
 // opened, what each request looks like, and every failure's notice and result.
 #include "tests/support.h"
 
-#include <cstring>
+#include <cstdio>
 
 using namespace TestSupport;
 
@@ -36,27 +36,23 @@ TEST_F(ChannelTest, OpensTheDeviceForReadingThenForWritingWithExactFlags)
     EXPECT_TRUE(notices().empty());
 }
 
+// A request's shape in one line: its code, its handle's access, its lengths,
+// and whether it passed an output buffer and an overlapped structure.
+std::string shape(const Sim::Request& r)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "code %u, handle %08X, in %u, out %u, output buffer %d, overlapped %d", r.code,
+                  r.handleAccess, r.inputLength, r.outputLength, r.outputBuffer, r.overlapped);
+    return text;
+}
+
 TEST_F(ChannelTest, ReadsAndWritesHaveTheirCodesLengthsAndHandles)
 {
     initializeQuietly();
-
     AZQ4810RESETCOUNTER(3);
-    Sim::Request write = Sim::lastRequest();
-    EXPECT_EQ(write.code, 1u);
-    EXPECT_EQ(write.handleAccess, Write);
-    EXPECT_EQ(write.inputLength, 5u);
-    EXPECT_EQ(write.outputLength, 0u);
-    EXPECT_FALSE(write.outputBuffer);
-    EXPECT_FALSE(write.overlapped);
-
+    EXPECT_EQ(shape(Sim::lastRequest()), "code 1, handle 40000000, in 5, out 0, output buffer 0, overlapped 0");
     AZQ4810READPOSITION(3);
-    Sim::Request read = Sim::lastRequest();
-    EXPECT_EQ(read.code, 0u);
-    EXPECT_EQ(read.handleAccess, Read);
-    EXPECT_EQ(read.inputLength, 4u);
-    EXPECT_EQ(read.outputLength, 1u);
-    EXPECT_TRUE(read.outputBuffer);
-    EXPECT_FALSE(read.overlapped);
+    EXPECT_EQ(shape(Sim::lastRequest()), "code 0, handle 80000000, in 4, out 1, output buffer 1, overlapped 0");
 
     // No request went to a handle of the other direction ('~') or failed ('!').
     EXPECT_STREQ(Sim::trace(), "w7=02 w7=10 w7=01 r6 r6 r6");
@@ -64,6 +60,7 @@ TEST_F(ChannelTest, ReadsAndWritesHaveTheirCodesLengthsAndHandles)
 }
 
 // An opening that fails, and what the exports do on the handles it leaves.
+// With no handle open, requests never reach the driver and both closes fail.
 struct FailedOpening {
     const char* name;
     bool startedBefore; // a first start succeeded: the second one closes its pair first
@@ -82,18 +79,51 @@ struct FailedOpening {
 
 using FailedOpeningTest = LibraryTable;
 
-// With no handle open, requests never reach the driver and both closes fail.
-// A failed reopening must also forget the old write handle: on Windows its
-// value may by then name another object, and a request or close on it would
-// reach that.
+const FailedOpening ReadOpening = [] {
+    FailedOpening c{};
+    c.name = "ReadOpening";
+    c.startedBefore = false;
+    c.failing = Read;
+    c.openCalls = 1;
+    c.shownAtOpening = OpenReadFailed;
+    c.handlesLeft = 0;
+    c.position = -1;
+    c.trace = "";
+    c.requests = 0;
+    c.close = 510;
+    c.closeCalls = 0;
+    c.shown = repeated(RequestFailed, 6) + std::vector<std::string>{CloseReadFailed, CloseWriteFailed};
+    return c;
+}();
+
 const FailedOpening failedOpenings[] = {
-    {"ReadOpening", false, Read, 1, OpenReadFailed, 0, -1, "", 0, 510, 0,
-     repeated(RequestFailed, 6) + std::vector<std::string>{CloseReadFailed, CloseWriteFailed}},
+    ReadOpening,
     // Writes are refused at the library; reads still go out on the read handle.
-    {"WriteOpening", false, Write, 2, OpenWriteFailed, 1, 0, "r0 r0 r0", 3, 255, 1,
-     repeated(RequestFailed, 3) + std::vector<std::string>{CloseWriteFailed}},
-    {"ReadReopening", true, Read, 3, OpenReadFailed, 0, -1, "", 0, 510, 0,
-     repeated(RequestFailed, 6) + std::vector<std::string>{CloseReadFailed, CloseWriteFailed}},
+    [] {
+        FailedOpening c{};
+        c.name = "WriteOpening";
+        c.startedBefore = false;
+        c.failing = Write;
+        c.openCalls = 2;
+        c.shownAtOpening = OpenWriteFailed;
+        c.handlesLeft = 1;
+        c.position = 0;
+        c.trace = "r0 r0 r0";
+        c.requests = 3;
+        c.close = 255;
+        c.closeCalls = 1;
+        c.shown = repeated(RequestFailed, 3) + std::vector<std::string>{CloseWriteFailed};
+        return c;
+    }(),
+    // After a first start the old write handle is forgotten too (see
+    // AFailedReopeningKeepsNoStaleWriteHandle): the rest is as on a first start.
+    [] {
+        FailedOpening c = ReadOpening;
+        c.name = "ReadReopening";
+        c.startedBefore = true;
+        c.openCalls = 3;
+        return c;
+    }(),
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, FailedOpeningTest, rows(failedOpenings), rowNames(failedOpenings));
