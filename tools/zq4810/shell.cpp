@@ -50,84 +50,126 @@ int split(char* line, char** words)
     return count;
 }
 
-void readAxis(int axis)
+// One library call, shown as NAME(ARGUMENTS) with its result and a note.
+int show(const char* name, const char* arguments, int result, const char* note = "")
 {
-    char call[40];
-    std::snprintf(call, sizeof call, "AZQ4810READPOSITION(%d)", axis);
-    Output::step(call, AZQ4810READPOSITION(axis), "");
+    char call[48];
+    std::snprintf(call, sizeof call, "%s(%s)", name, arguments);
+    Output::step(call, result, note);
+    return result;
 }
+
+// The text of a call's one or two arguments.
+struct Arguments {
+    char text[24];
+};
+
+Arguments numbers(int a)
+{
+    Arguments shown;
+    std::snprintf(shown.text, sizeof shown.text, "%d", a);
+    return shown;
+}
+
+Arguments numbers(int a, int b)
+{
+    Arguments shown;
+    std::snprintf(shown.text, sizeof shown.text, "%d, %d", a, b);
+    return shown;
+}
+
+Outcome readPositions(int given, int axis, int)
+{
+    const int first = given == 1 ? axis : 0;
+    const int last = given == 1 ? axis : 3;
+    for (int a = first; a <= last; ++a) {
+        show("AZQ4810READPOSITION", numbers(a).text, AZQ4810READPOSITION(a));
+    }
+    return Outcome::Done;
+}
+
+Outcome resetCounter(int, int axis, int)
+{
+    show("AZQ4810RESETCOUNTER", numbers(axis).text, AZQ4810RESETCOUNTER(axis));
+    return Outcome::Done;
+}
+
+Outcome presetWrite(int, int axis, int value)
+{
+    const int result = AZQ4810PRWRITE(axis, value);
+    show("AZQ4810PRWRITE", numbers(axis, value).text, result, result == ZQ4810_SUCCESS ? PresetLoaded : "");
+    return Outcome::Done;
+}
+
+Outcome setMultiplier(int, int multiplier, int)
+{
+    show("AZQ4810SETMULTIPLIER", numbers(multiplier).text, AZQ4810SETMULTIPLIER(multiplier));
+    return Outcome::Done;
+}
+
+Outcome changeMode(int, int selector, int mode)
+{
+    show("AZQ4810CHANGEMODE", numbers(selector, mode).text, AZQ4810CHANGEMODE(selector, mode));
+    return Outcome::Done;
+}
+
+Outcome help(int, int, int)
+{
+    Output::line("%s", ShellHelp);
+    return Outcome::Done;
+}
+
+Outcome quit(int, int, int)
+{
+    return Outcome::Quit;
+}
+
+// How a command's arguments are read; a line is checked whole before the
+// library is called, so a refused line makes no call at all.
+using Parse = bool (*)(const char* text, int* value, Args::Error* error);
+struct Command {
+    const char* name;
+    const char* form; // its usage
+    int fewest;
+    int most;
+    Parse first;
+    Parse second;
+    Outcome (*act)(int given, int first, int second);
+};
+constexpr Command Table[] = {
+    {"read", "read [AXIS]", 0, 1, Args::axis, nullptr, readPositions},
+    {"reset", "reset AXIS", 1, 1, Args::axis, nullptr, resetCounter},
+    {"preset", "preset AXIS VALUE", 2, 2, Args::axis, Args::preset, presetWrite},
+    {"multiplier", "multiplier 1|2|4", 1, 1, Args::multiplier, nullptr, setMultiplier},
+    {"mode", "mode SELECTOR VALUE", 2, 2, Args::selector, Args::mode, changeMode},
+    {"help", "help", 0, 0, nullptr, nullptr, help},
+    {"quit", "quit", 0, 0, nullptr, nullptr, quit},
+    {"exit", "exit", 0, 0, nullptr, nullptr, quit},
+};
 
 Outcome run(char** words, int count, Args::Error* error)
 {
     const char* name = words[0];
-    char call[48];
-    int a = 0;
-    int b = 0;
-    // Each command checks its whole line before it calls the library, so a
-    // refused line makes no call at all.
-    auto arity = [&](int low, int high, const char* form) {
-        if (count - 1 < low || count - 1 > high) {
-            std::snprintf(error->text, sizeof error->text, "%s: usage: %s", name, form);
-            return false;
+    for (const Command& command : Table) {
+        if (std::strcmp(name, command.name) != 0) {
+            continue;
         }
-        return true;
-    };
-    if (std::strcmp(name, "read") == 0) {
-        if (!arity(0, 1, "read [AXIS]")) {
+        const int given = count - 1;
+        if (given < command.fewest || given > command.most) {
+            std::snprintf(error->text, sizeof error->text, "%s: usage: %s", name, command.form);
             return Outcome::Refused;
         }
-        if (count == 2) {
-            if (!Args::axis(words[1], &a, error)) {
+        int values[2] = {0, 0};
+        const Parse parse[2] = {command.first, command.second};
+        for (int i = 0; i < given; ++i) {
+            if (!parse[i](words[i + 1], &values[i], error)) {
                 return Outcome::Refused;
             }
-            readAxis(a);
-        } else {
-            for (int axis = 0; axis < 4; ++axis) {
-                readAxis(axis);
-            }
         }
-    } else if (std::strcmp(name, "reset") == 0) {
-        if (!arity(1, 1, "reset AXIS") || !Args::axis(words[1], &a, error)) {
-            return Outcome::Refused;
-        }
-        std::snprintf(call, sizeof call, "AZQ4810RESETCOUNTER(%d)", a);
-        Output::step(call, AZQ4810RESETCOUNTER(a), "");
-    } else if (std::strcmp(name, "preset") == 0) {
-        if (!arity(2, 2, "preset AXIS VALUE") || !Args::axis(words[1], &a, error) ||
-            !Args::preset(words[2], &b, error)) {
-            return Outcome::Refused;
-        }
-        std::snprintf(call, sizeof call, "AZQ4810PRWRITE(%d, %d)", a, b);
-        const int result = AZQ4810PRWRITE(a, b);
-        Output::step(call, result, result == ZQ4810_SUCCESS ? PresetLoaded : "");
-    } else if (std::strcmp(name, "multiplier") == 0) {
-        if (!arity(1, 1, "multiplier 1|2|4") || !Args::multiplier(words[1], &a, error)) {
-            return Outcome::Refused;
-        }
-        std::snprintf(call, sizeof call, "AZQ4810SETMULTIPLIER(%d)", a);
-        Output::step(call, AZQ4810SETMULTIPLIER(a), "");
-    } else if (std::strcmp(name, "mode") == 0) {
-        if (!arity(2, 2, "mode SELECTOR VALUE") || !Args::selector(words[1], &a, error) ||
-            !Args::mode(words[2], &b, error)) {
-            return Outcome::Refused;
-        }
-        std::snprintf(call, sizeof call, "AZQ4810CHANGEMODE(%d, %d)", a, b);
-        Output::step(call, AZQ4810CHANGEMODE(a, b), "");
-    } else if (std::strcmp(name, "help") == 0) {
-        if (!arity(0, 0, "help")) {
-            return Outcome::Refused;
-        }
-        Output::line("%s", ShellHelp);
-    } else if (std::strcmp(name, "quit") == 0 || std::strcmp(name, "exit") == 0) {
-        if (!arity(0, 0, name)) {
-            return Outcome::Refused;
-        }
-        return Outcome::Quit;
-    } else {
-        std::snprintf(error->text, sizeof error->text, "unknown command '%s' (help lists them)", name);
-        return Outcome::Refused;
+        return command.act(given, values[0], values[1]);
     }
-    return Outcome::Done;
+    std::snprintf(error->text, sizeof error->text, "unknown command '%s' (help lists them)", name);
+    return Outcome::Refused;
 }
 
 } // namespace
