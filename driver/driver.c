@@ -189,13 +189,13 @@ static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-/* An opening's file object carries, in FsContext (the device driver's own
- * field of it), the address of this byte when it may write, and null when it
- * may only read. Only the address counts, the byte is never used; nothing is
- * allocated for an opening, so a close has nothing to free. The file object's own WriteAccess is no help: share access
- * checks fill it, which a driver of this device cannot make (the library's
- * read opening shares reading only, so its write opening would be refused),
- * and Wine leaves it unset. */
+/* An opening's file object carries, in FsContext (the field of the driver
+ * that serves its create), the address of this byte when it may write, and
+ * null when it may only read. Only the address counts; the byte is never
+ * used. Nothing is allocated for an opening, so a close has nothing to free.
+ * The file object's own WriteAccess is no help: share access checks fill it,
+ * which this driver cannot make (the library's read opening shares reading
+ * only, so its write opening would be refused), and Wine leaves it unset. */
 static UCHAR openedForWriting;
 
 static NTSTATUS NTAPI openFile(PDEVICE_OBJECT device, PIRP irp)
@@ -206,6 +206,9 @@ static NTSTATUS NTAPI openFile(PDEVICE_OBJECT device, PIRP irp)
     ULONG access = 0;
     UNREFERENCED_PARAMETER(device);
 
+    if (file == NULL) {
+        return finish(irp, STATUS_INVALID_PARAMETER, 0);
+    }
     /* The rights asked for, and those the system's check of the device's
      * security granted: the I/O manager may move a granted right from the
      * one to the other before the create reaches the driver, so a right in
@@ -216,12 +219,10 @@ static NTSTATUS NTAPI openFile(PDEVICE_OBJECT device, PIRP irp)
             access |= security->AccessState->PreviouslyGrantedAccess;
         }
     }
-    if (file == NULL) {
-        return finish(irp, STATUS_INVALID_PARAMETER, 0);
-    }
-    /* A name below the device is not found: the one it asks for does not
-     * exist, and a caller the device's security lets in learns no more from a
-     * refusal of access. */
+    /* A name below the device is not found (ERROR_PATH_NOT_FOUND for the
+     * program): it does not exist, and only a caller the device's security
+     * lets in gets this far, so a refusal of access would mislead. Nothing
+     * is remembered for it. */
     switch (RequestOpen(file->FileName.Length, security != NULL, access)) {
     case OPENING_REFUSED:
         return finish(irp, STATUS_OBJECT_PATH_NOT_FOUND, 0);
@@ -310,8 +311,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
      * of its own: the system's default for a named device lets every local
      * user open it, as lab programs under ordinary accounts must. Secure
      * open has the system check that same security for a name below the
-     * device, which would otherwise go unchecked (a system before the flag
-     * ignores it; the driver refuses such names all the same). */
+     * device, which would otherwise go unchecked (a system older than the
+     * flag does not know it; the driver refuses such names all the same). */
     status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
     if (!NT_SUCCESS(status)) {
         DbgPrint("ZQ4810: cannot create the device (0x%08lX)\n", (ULONG)status);
