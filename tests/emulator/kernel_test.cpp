@@ -329,7 +329,7 @@ const Penetration Penetrations[] = {
     {"the device itself, with no security context", Probe::Open, "\\\\.\\ZQ4810Dev", NoContext, 0, 0, 0, ""},
     {"a trailing backslash", Probe::Open, "\\\\.\\ZQ4810Dev\\", Given, 0, 0, PathNotFound, ""},
     {"a name below the device", Probe::Open, "\\\\.\\ZQ4810Dev\\x", Given, 0, 0, PathNotFound, ""},
-    {"a name below the device, with no security context", Probe::Open, "\\\\.\\ZQ4810Dev\\x", NoContext, 0, 0, PathNotFound, ""},
+    {"a name below, no security context", Probe::Open, "\\\\.\\ZQ4810Dev\\x", NoContext, 0, 0, PathNotFound, ""},
     {"1,000 generated names below the device", Probe::SubOpens, nullptr, Given, 0, 0, PathNotFound, ""},
     {"the zero-length sweep", Probe::Sweep, nullptr, Given, 0, 0, 0, ""},
     {"read, write, information and flush requests", Probe::Majors, nullptr, Given, 0, 0, 0, ""},
@@ -340,7 +340,7 @@ const Penetration Penetrations[] = {
     {"a port read on a read-only opening", Probe::Request, nullptr, Given, Read, 0, 0, "r9"},
     {"a port write on a write opening", Probe::Request, nullptr, Given, Write, 1, 0, "w9=5A"},
     {"a port write on an opening for FILE_WRITE_DATA", Probe::Request, nullptr, Given, WriteData, 1, 0, "w9=5A"},
-    {"a port write on a read-only opening with no security context, as Wine", Probe::Request, nullptr, NoContext, Read, 1, 0, "w9=5A"},
+    {"a port write on a read-only opening by Wine", Probe::Request, nullptr, NoContext, Read, 1, 0, "w9=5A"},
 };
 
 // Names below the device, seeded so a failure repeats: lengths of 1 to 200
@@ -443,7 +443,8 @@ std::string penetrate(const Penetration& row, bool board)
         const uint32_t handle = Kernel::open(Device, row.access, &status, row.security);
         const uint8_t input[5] = {9, 0, 0, 0, 0x5A};
         uint8_t byte = 0;
-        const uint32_t answer = Kernel::control(handle, row.code, input, 4 + row.code, &byte, 1 - row.code, &information);
+        const uint32_t answer =
+            Kernel::control(handle, row.code, input, 4 + row.code, &byte, 1 - row.code, &information);
         Kernel::close(handle);
         if (answer != row.status) {
             std::snprintf(hole, sizeof hole, "answered 0x%08x", answer);
@@ -850,7 +851,8 @@ uint64_t openingDecision()
     for (size_t i = 0; i + 5 <= sizeof bytes; ++i) {
         const uint32_t relative = static_cast<uint32_t>(bytes[i + 1] | bytes[i + 2] << 8 | bytes[i + 3] << 16) |
                                   static_cast<uint32_t>(bytes[i + 4]) << 24;
-        const uint64_t target = routine + i + 5 + static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(relative)));
+        const int64_t displacement = static_cast<int32_t>(relative);
+        const uint64_t target = routine + i + 5 + static_cast<uint64_t>(displacement);
         uint8_t body[48] = {};
         const uint8_t mask[4] = {0x02, 0x00, 0x00, 0x50};
         if (bytes[i] == 0xE8 && Kernel::readGuest(target, body, sizeof body) &&
