@@ -18,14 +18,21 @@
  * the board model.
  *
  * Any number of openings may be open at once: the library opens the device
- * twice, for reading and for writing, and nothing here tells them apart.
- * Requests may arrive on several processors at once; a spin lock lets one at
- * a time reach the board.
+ * twice, for reading and for writing. The control codes ask the system for no
+ * access, so the driver itself ties what an opening may do to how it was
+ * opened: a port write only on an opening made for writing, reads on any.
+ * The device has no names below it, and the system checks the device's own
+ * security for such names too (FILE_DEVICE_SECURE_OPEN); the driver refuses
+ * them. Requests may arrive on several processors at once; a spin lock lets
+ * one at a time reach the board.
  */
 #include <ntddk.h>
 
 #include "ports.h"
 #include "request.h"
+
+/* The rights that let an opening write, as the kernel names them. */
+C_ASSERT(REQUEST_WRITE_ACCESS == (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL));
 
 /* The x86 I/O space: ports 0 to 0xFFFF. */
 #define IO_SPACE_SIZE 0x10000UL
@@ -182,7 +189,54 @@ static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static NTSTATUS NTAPI openOrClose(PDEVICE_OBJECT device, PIRP irp)
+/* An opening's file object carries, in FsContext (the field of the driver
+ * that serves its create), the address of this byte when it may write, and
+ * null when it may only read. Only the address counts; the byte is never
+ * used. Nothing is allocated for an opening, so a close has nothing to free.
+ * The file object's own WriteAccess is no help: share access checks fill it,
+ * which this driver cannot make (the library's read opening shares reading
+ * only, so its write opening would be refused), and Wine leaves it unset. */
+static UCHAR openedForWriting;
+
+static NTSTATUS NTAPI openFile(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    PFILE_OBJECT file = stack->FileObject;
+    PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
+    ULONG access = 0;
+    UNREFERENCED_PARAMETER(device);
+
+    if (file == NULL) {
+        return finish(irp, STATUS_INVALID_PARAMETER, 0);
+    }
+    /* The rights asked for, and those the system's check of the device's
+     * security granted: the I/O manager may move a granted right from the
+     * one to the other before the create reaches the driver, so a right in
+     * either counts. */
+    if (security != NULL) {
+        access = security->DesiredAccess;
+        if (security->AccessState != NULL) {
+            access |= security->AccessState->PreviouslyGrantedAccess;
+        }
+    }
+    /* A name below the device is not found (ERROR_PATH_NOT_FOUND for the
+     * program): it does not exist, and only a caller the device's security
+     * lets in gets this far, so a refusal of access would mislead. Nothing
+     * is remembered for it. */
+    switch (RequestOpen(file->FileName.Length, security != NULL, access)) {
+    case OPENING_REFUSED:
+        return finish(irp, STATUS_OBJECT_PATH_NOT_FOUND, 0);
+    case OPENING_WRITES:
+        file->FsContext = &openedForWriting;
+        break;
+    default:
+        file->FsContext = NULL;
+        break;
+    }
+    return finish(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI closeFile(PDEVICE_OBJECT device, PIRP irp)
 {
     UNREFERENCED_PARAMETER(device);
     return finish(irp, STATUS_SUCCESS, 0);
@@ -195,6 +249,9 @@ static NTSTATUS NTAPI control(PDEVICE_OBJECT device, PIRP irp)
     const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
     UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+    const enum RequestOpening opening =
+        stack->FileObject != NULL && stack->FileObject->FsContext == &openedForWriting ? OPENING_WRITES
+                                                                                      : OPENING_READS;
     unsigned int offset = 0;
     KIRQL irql;
     UCHAR value = 0;
@@ -203,11 +260,13 @@ static NTSTATUS NTAPI control(PDEVICE_OBJECT device, PIRP irp)
     /* The request holds bytes only, no pointers: a 32-bit caller under
      * WOW64 sends the same bytes and lengths as a 64-bit one, so the x64
      * driver serves both alike and has nothing to translate. */
-    switch (RequestCheck(code, inLength, outLength, buffer, portCount, &offset)) {
+    switch (RequestCheck(opening, code, inLength, outLength, buffer, portCount, &offset)) {
     case REQUEST_SERVE:
         break;
     case REQUEST_UNKNOWN:
         return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    case REQUEST_DENIED:
+        return finish(irp, STATUS_ACCESS_DENIED, 0);
     default:
         return finish(irp, STATUS_INVALID_PARAMETER, 0);
     }
@@ -248,8 +307,13 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         return status;
     }
     /* Not exclusive: the library holds two openings at once, and other
-     * programs may watch the counters alongside it. */
-    status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+     * programs may watch the counters alongside it. No security descriptor
+     * of its own: the system's default for a named device lets every local
+     * user open it, as lab programs under ordinary accounts must. Secure
+     * open has the system check that same security for a name below the
+     * device, which would otherwise go unchecked (a system older than the
+     * flag does not know it; the driver refuses such names all the same). */
+    status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
     if (!NT_SUCCESS(status)) {
         DbgPrint("ZQ4810: cannot create the device (0x%08lX)\n", (ULONG)status);
         return refuse(driver, IO_ERR_INSUFFICIENT_RESOURCES, STEP_DEVICE, status, status);
@@ -260,9 +324,9 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         IoDeleteDevice(device);
         return refuse(driver, IO_ERR_INSUFFICIENT_RESOURCES, STEP_LINK, status, status);
     }
-    driver->MajorFunction[IRP_MJ_CREATE] = openOrClose;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = openOrClose;
-    driver->MajorFunction[IRP_MJ_CLOSE] = openOrClose;
+    driver->MajorFunction[IRP_MJ_CREATE] = openFile;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = closeFile;
+    driver->MajorFunction[IRP_MJ_CLOSE] = closeFile;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = control;
     driver->DriverUnload = unload;
     return STATUS_SUCCESS;

@@ -1,7 +1,9 @@
 // The I/O manager's requests, as Windows makes them: an opening resolves
-// through the driver's link and sends IRP_MJ_CREATE; a request sends
-// IRP_MJ_DEVICE_CONTROL with its buffers placed as the control code's
-// transfer method says; a close sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE. The
+// through the driver's link and sends IRP_MJ_CREATE with a file object of
+// its own, the name below the device and the security context; a request
+// sends IRP_MJ_DEVICE_CONTROL with its buffers placed as the control code's
+// transfer method says; a major the driver does not serve is answered by the
+// I/O manager itself; a close sends IRP_MJ_CLEANUP and IRP_MJ_CLOSE. The
 // driver completes each with IofCompleteRequest, held to the rules of
 // completion (see kernel.h).
 #include "emulator/kernel_internal.h"
@@ -16,13 +18,49 @@ namespace {
 constexpr uint32_t FirstHandle = 0x100;
 constexpr uint64_t SystemBufferOffset = 0x1000;
 constexpr uint64_t MdlOffset = 0x2000;
+constexpr uint64_t SecurityOffset = 0x2800; // the create's security context, its access state 0x100 further
 constexpr uint64_t UserOutput = UserPage + 0x800;
 constexpr uint32_t MethodBuffered = 0, MethodNeither = 3;
 constexpr uint32_t FileReadAccess = 1, FileWriteAccess = 2; // a control code's access bits
 constexpr uint8_t UserMode = 1;
 constexpr uint16_t IoTypeIrp = 6, IoTypeFile = 5;
+constexpr uint32_t FoSynchronousIo = 0x2;
+constexpr uint32_t FileOpen = 1, FileSynchronousIoNonalert = 0x20; // CreateFileA's OPEN_EXISTING, no overlapped
 constexpr char DosDevices[] = "\\DosDevices\\";
 constexpr char DosDevicesShort[] = "\\??\\";
+
+// The file's own rights, and the generic ones as the I/O manager maps them
+// for a file or device (FILE_GENERIC_READ, _WRITE, _EXECUTE, FILE_ALL_ACCESS).
+constexpr uint32_t FileReadData = 0x1, FileWriteData = 0x2, FileAppendData = 0x4, FileReadAttributes = 0x80,
+                   FileWriteAttributes = 0x100;
+struct GenericMapping {
+    uint32_t generic, specific;
+};
+constexpr GenericMapping FileMapping[] = {
+    {0x80000000u, 0x00120089}, {0x40000000u, 0x00120116}, {0x20000000u, 0x001200A0}, {0x10000000u, 0x001F01FF}};
+
+uint32_t mapGeneric(uint32_t access)
+{
+    uint32_t mapped = access & 0x0FFFFFFFu;
+    for (const GenericMapping& mapping : FileMapping) {
+        mapped |= (access & mapping.generic) != 0 ? mapping.specific : 0;
+    }
+    return mapped;
+}
+
+// What a handle must have been granted for a request of another major (any
+// one bit of it), as the system service that sends it checks.
+struct MajorAccess {
+    int major;
+    uint32_t needed;
+};
+constexpr MajorAccess MajorAccesses[] = {
+    {MajorRead, FileReadData},
+    {MajorWrite, FileWriteData | FileAppendData},
+    {MajorQueryInformation, FileReadAttributes},
+    {MajorSetInformation, FileWriteAttributes},
+    {MajorFlushBuffers, FileWriteData | FileAppendData},
+};
 
 // A name in the DOS devices' folder, without the folder; null for any other.
 const char* dosName(const char* name)
@@ -37,17 +75,22 @@ const char* dosName(const char* name)
 }
 
 // The device a program's name reaches: "\\.\NAME" through the link
-// \DosDevices\NAME; -1 when none.
-int resolve(const char* name)
+// \DosDevices\NAME, and *rest what follows NAME ("" or from a backslash on:
+// the name below the device, which the object manager hands the device's
+// driver to parse); -1 when none.
+int resolve(const char* name, const char** rest)
 {
     if (name == nullptr || std::strncmp(name, "\\\\.\\", 4) != 0) {
         return -1;
     }
     for (const Link& link : state.links) {
         const char* linked = link.used ? dosName(link.name) : nullptr;
-        if (linked != nullptr && strcasecmp(linked, name + 4) == 0) {
+        const size_t length = linked != nullptr ? std::strlen(linked) : 0;
+        if (linked != nullptr && strncasecmp(linked, name + 4, length) == 0 &&
+            (name[4 + length] == '\0' || name[4 + length] == '\\')) {
             for (int i = 0; i < MaxDevices; ++i) {
                 if (state.devices[i].used && strcasecmp(state.devices[i].name, link.target) == 0) {
+                    *rest = name + 4 + length;
                     return i;
                 }
             }
@@ -65,11 +108,15 @@ File* file(uint32_t handle)
     return &state.files[slot];
 }
 
+// What a request carries beside its major: a device-control request's code,
+// lengths and buffers; a create's security context, options and share access.
 struct Transfer {
     uint32_t code = 0, inLength = 0, outLength = 0;
     uint64_t systemBuffer = 0;
     uint32_t systemBufferLength = 0;
     uint64_t mdl = 0, type3Input = 0, userBuffer = 0;
+    uint64_t securityContext = 0;
+    uint32_t options = 0, share = 0;
 };
 
 // Sends one request to the driver: the IRP with one stack location right
@@ -87,7 +134,7 @@ uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
     const uint64_t irp = irpArea(), stack = irp + l.IrpSize;
     clear(irp, l.IrpSize + l.StackLocationSize);
     state.request = Request{++state.requestCount, major,  transfer.code, transfer.outLength, false, 0, 0,
-                            transfer.systemBuffer,  transfer.systemBufferLength};
+                            transfer.systemBuffer,  transfer.systemBufferLength, opened.object};
     writeHeader(irp, IoTypeIrp, l.IrpSize + l.StackLocationSize);
     writePointer(irp + l.IrpMdlAddress, transfer.mdl);
     writePointer(irp + l.IrpSystemBuffer, transfer.systemBuffer);
@@ -102,6 +149,10 @@ uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
         write32(stack + l.StackInputLength, transfer.inLength);
         write32(stack + l.StackControlCode, transfer.code);
         writePointer(stack + l.StackType3Input, transfer.type3Input);
+    } else if (major == MajorCreate) {
+        writePointer(stack + l.StackSecurityContext, transfer.securityContext);
+        write32(stack + l.StackCreateOptions, transfer.options);
+        write16(stack + l.StackShareAccess, static_cast<uint16_t>(transfer.share));
     }
     const uint64_t device = state.devices[opened.device].address;
     writePointer(stack + l.StackDeviceObject, device);
@@ -123,7 +174,8 @@ uint32_t dispatch(int major, const File& opened, const Transfer& transfer)
 }
 
 // The Win32 errors of the statuses this kernel gives, as the system maps them.
-constexpr uint32_t ErrorGenFailure = 31, ErrorMoreData = 234, ErrorNoAccess = 998, ErrorNoSystemResources = 1450;
+constexpr uint32_t ErrorPathNotFound = 3, ErrorGenFailure = 31, ErrorInvalidName = 123, ErrorMoreData = 234,
+                   ErrorNoAccess = 998, ErrorNoSystemResources = 1450;
 
 uint32_t errorOf(uint32_t status)
 {
@@ -135,6 +187,7 @@ uint32_t errorOf(uint32_t status)
         {StatusObjectNameNotFound, ERROR_FILE_NOT_FOUND},     {StatusAccessDenied, ERROR_ACCESS_DENIED},
         {StatusInvalidHandle, ERROR_INVALID_HANDLE},          {StatusAccessViolation, ErrorNoAccess},
         {StatusInsufficientResources, ErrorNoSystemResources}, {StatusBufferOverflow, ErrorMoreData},
+        {StatusObjectPathNotFound, ErrorPathNotFound},         {StatusObjectNameInvalid, ErrorInvalidName},
     };
     for (const Mapping& mapping : Mappings) {
         if (mapping.status == status) {
@@ -192,39 +245,46 @@ constexpr Emulator::SystemFunction Rows[] = {
 
 const Emulator::FunctionTable IoRequestFunctions = Emulator::tableOf(Rows);
 
-uint32_t open(const char* name, uint32_t access, uint32_t* status)
+namespace {
+
+// The file object of an opening, as the I/O manager makes it before the
+// create: the device, synchronous I/O (no overlapped opening), and the name
+// below the device, its text where the driver may read it.
+void makeFileObject(const File& opened, int slot, const char* rest)
 {
-    const int device = state.running ? resolve(name) : -1;
-    if (device < 0) {
-        *status = StatusObjectNameNotFound;
-        return 0;
+    const Layout& l = state.layout;
+    clear(opened.object, l.FileObjectSize);
+    writeHeader(opened.object, IoTypeFile, l.FileObjectSize);
+    writePointer(opened.object + l.FileDeviceObject, state.devices[opened.device].address);
+    write32(opened.object + l.FileFlags, FoSynchronousIo);
+    const uint64_t text = state.fileNames + static_cast<uint64_t>(slot) * MaxFileName * 2;
+    const size_t length = std::strlen(rest);
+    for (size_t i = 0; i < length; ++i) {
+        write16(text + 2 * i, static_cast<uint8_t>(rest[i]));
     }
-    int slot = -1;
-    for (int i = MaxFiles - 1; i >= 0; --i) {
-        if (state.files[i].open && state.files[i].device == device && state.devices[device].exclusive) {
-            *status = StatusAccessDenied; // a device created for one opening at a time
-            return 0;
-        }
-        slot = state.files[i].open ? slot : i;
-    }
-    if (slot < 0) {
-        *status = StatusInsufficientResources;
-        return 0;
-    }
-    File& opened = state.files[slot];
-    opened = File{true, state.fileObjects + static_cast<uint64_t>(slot) * state.layout.FileObjectSize, device, access};
-    writeHeader(opened.object, IoTypeFile, state.layout.FileObjectSize);
-    writePointer(opened.object + state.layout.FileDeviceObject, state.devices[device].address);
-    *status = dispatch(MajorCreate, opened, Transfer{});
-    if (isError(*status)) {
-        opened = File{};
-        return 0;
-    }
-    return FirstHandle + 4 * static_cast<uint32_t>(slot);
+    write16(opened.object + l.FileName + l.StringLength, static_cast<uint16_t>(2 * length));
+    write16(opened.object + l.FileName + l.StringMaximumLength, static_cast<uint16_t>(2 * length));
+    writePointer(opened.object + l.FileName + l.StringBuffer, length != 0 ? text : 0);
 }
 
-uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
-                 uint32_t* information)
+// The create's security context: the access asked for, and the access state
+// of the system's check of the device's security, which granted the same.
+uint64_t securityContext(uint32_t access)
+{
+    const Layout& l = state.layout;
+    const uint64_t context = irpArea() + SecurityOffset, accessState = context + 0x100;
+    clear(context, 0x100 + l.AccessStateSize);
+    writePointer(context + l.SecurityQos, 0);
+    writePointer(context + l.SecurityAccessState, accessState);
+    write32(context + l.SecurityDesiredAccess, access);
+    write32(accessState + l.AccessPreviouslyGranted, access);
+    return context;
+}
+
+// Sends a device-control request; in and out are the caller's buffers, at
+// the guest addresses claimedIn and claimedOut when it names its own.
+uint32_t send(uint32_t handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+              const uint64_t* claimed, uint32_t* information)
 {
     *information = 0;
     const File* opened = file(handle);
@@ -232,8 +292,8 @@ uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLeng
     uint32_t status = StatusSuccess;
     if (opened == nullptr) {
         status = StatusInvalidHandle;
-    } else if (((required & FileReadAccess) != 0 && (opened->access & GENERIC_READ) == 0) ||
-               ((required & FileWriteAccess) != 0 && (opened->access & GENERIC_WRITE) == 0)) {
+    } else if (((required & FileReadAccess) != 0 && (opened->access & FileReadData) == 0) ||
+               ((required & FileWriteAccess) != 0 && (opened->access & FileWriteData) == 0)) {
         status = StatusAccessDenied;
     } else if ((inLength != 0 && in == nullptr) || (outLength != 0 && out == nullptr)) {
         status = StatusAccessViolation; // the probe of the caller's buffers
@@ -246,11 +306,11 @@ uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLeng
         transfer.code = code;
         transfer.inLength = inLength;
         transfer.outLength = outLength;
-        transfer.userBuffer = UserOutput;
+        transfer.userBuffer = claimed != nullptr ? claimed[1] : out != nullptr ? UserOutput : 0;
         const uint64_t area = irpArea() + SystemBufferOffset;
         if (method == MethodNeither) {
             Emulator::writeGuest(cpu(), UserPage, input, inLength);
-            transfer.type3Input = UserPage;
+            transfer.type3Input = claimed != nullptr ? claimed[0] : in != nullptr ? UserPage : 0;
         } else {
             // Buffered: one system buffer for both ways. Direct: the input
             // in the system buffer, the output described, not copied.
@@ -289,6 +349,74 @@ uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLeng
     return status;
 }
 
+} // namespace
+
+uint32_t open(const char* name, uint32_t access, uint32_t* status, Security security, uint32_t share)
+{
+    const char* rest = "";
+    const int device = state.running ? resolve(name, &rest) : -1;
+    if (device < 0) {
+        *status = StatusObjectNameNotFound;
+        return 0;
+    }
+    if (std::strlen(rest) > MaxFileName) {
+        *status = StatusObjectNameInvalid;
+        return 0;
+    }
+    int slot = -1;
+    for (int i = MaxFiles - 1; i >= 0; --i) {
+        if (state.files[i].open && state.files[i].device == device && state.devices[device].exclusive) {
+            *status = StatusAccessDenied; // a device created for one opening at a time
+            return 0;
+        }
+        slot = state.files[i].open ? slot : i;
+    }
+    if (slot < 0) {
+        *status = StatusInsufficientResources;
+        return 0;
+    }
+    File& opened = state.files[slot];
+    const uint32_t granted = mapGeneric(access);
+    opened = File{true, state.fileObjects + static_cast<uint64_t>(slot) * state.layout.FileObjectSize, device, granted};
+    makeFileObject(opened, slot, rest);
+    Transfer create;
+    create.securityContext = security == Security::Given ? securityContext(granted) : 0;
+    create.options = FileOpen << 24 | FileSynchronousIoNonalert;
+    create.share = share;
+    *status = dispatch(MajorCreate, opened, create);
+    if (isError(*status)) {
+        opened = File{};
+        return 0;
+    }
+    return FirstHandle + 4 * static_cast<uint32_t>(slot);
+}
+
+uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                 uint32_t* information)
+{
+    return send(handle, code, in, inLength, out, outLength, nullptr, information);
+}
+
+uint32_t controlAt(uint32_t handle, uint32_t code, uint64_t in, uint64_t out, uint32_t* information)
+{
+    const uint64_t claimed[2] = {in, out};
+    return send(handle, code, nullptr, 0, nullptr, 0, claimed, information);
+}
+
+uint32_t request(uint32_t handle, int major)
+{
+    const File* opened = file(handle);
+    if (opened == nullptr) {
+        return StatusInvalidHandle;
+    }
+    for (const MajorAccess& row : MajorAccesses) {
+        if (row.major == major) {
+            return (opened->access & row.needed) == 0 ? StatusAccessDenied : dispatch(major, *opened, Transfer{});
+        }
+    }
+    return StatusInvalidParameter; // not a request a program can send this way
+}
+
 uint32_t close(uint32_t handle)
 {
     File* opened = file(handle);
@@ -312,10 +440,12 @@ int openFiles()
     return count;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+uint64_t memoryInUse() { return state.poolNext - (state.base + PoolOffset); }
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     uint32_t status = 0;
-    const uint32_t handle = open(name, access, &status);
+    const uint32_t handle = open(name, access, &status, Security::Given, share);
     if (handle == 0) {
         state.lastError = errorOf(status);
         return INVALID_HANDLE_VALUE;

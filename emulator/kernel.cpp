@@ -20,6 +20,10 @@ constexpr Layout I386 = {KERNEL_OFFSETS(LAYOUT_FIELD_I386) KERNEL_SIZES(LAYOUT_V
 constexpr Layout X64 = {KERNEL_OFFSETS(LAYOUT_FIELD_X64) KERNEL_SIZES(LAYOUT_VALUE_X64)
                             KERNEL_CONSTANTS(LAYOUT_VALUE_X64)};
 constexpr uint16_t IoTypeDriver = 4;
+// The performance counter a machine shows after some minutes up: half a
+// second short of 2^32 ticks, so that whatever follows the clock over a
+// start crosses a 32-bit boundary before long.
+constexpr uint64_t ClockStart = (uint64_t{1} << 32) - TicksPerSecond / 2;
 
 bool mapKernel(int bits)
 {
@@ -62,6 +66,7 @@ void makeDriverObject()
     std::snprintf(path, sizeof path, "%s%s", RegistryRoot, ServicePath);
     state.registryPath = unicodeString(path);
     state.fileObjects = allocate(MaxFiles * state.layout.FileObjectSize);
+    state.fileNames = allocate(MaxFiles * MaxFileName * 2);
 }
 
 // The devices and links a routine left, which a driver that does not start,
@@ -205,6 +210,7 @@ bool load(const char* path)
     state.layout = width == 64 ? X64 : I386;
     state.base = width == 64 ? KernelBase64 : KernelBase32;
     state.poolNext = state.base + PoolOffset;
+    state.clock = ClockStart;
     if (!mapKernel(width == 64 ? 64 : 32)) {
         return Emulator::fail(state.error, "%s: the emulator cannot map the kernel", path);
     }

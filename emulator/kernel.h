@@ -29,7 +29,8 @@ enum Status : uint32_t {
     StatusSuccess = 0, StatusPending = 0x103, StatusBufferOverflow = 0x80000005, StatusUnsuccessful = 0xC0000001,
     StatusAccessViolation = 0xC0000005, StatusInvalidHandle = 0xC0000008, StatusInvalidParameter = 0xC000000D,
     StatusInvalidDeviceRequest = 0xC0000010, StatusAccessDenied = 0xC0000022, StatusBufferTooSmall = 0xC0000023,
-    StatusObjectNameNotFound = 0xC0000034, StatusObjectNameCollision = 0xC0000035,
+    StatusObjectNameInvalid = 0xC0000033, StatusObjectNameNotFound = 0xC0000034,
+    StatusObjectNameCollision = 0xC0000035, StatusObjectPathNotFound = 0xC000003A,
     StatusInsufficientResources = 0xC000009A, StatusDriverBroke = 0xC00000E5,
     StatusDeviceConfigurationError = 0xC0000182,
 };
@@ -81,15 +82,35 @@ const ErrorLogEntry& errorLogEntry(int index);
 // ---- The device as programs see it ------------------------------------------
 
 // Opening a name as CreateFileA does ("\\.\ZQ4810Dev" reaches the device
-// through the driver's link): a handle, or 0 with the status in *status.
-uint32_t open(const char* name, uint32_t access, uint32_t* status);
+// through the driver's link, "\\.\ZQ4810Dev\x" the device with the name
+// "\x" below it): a handle, or 0 with the status in *status. The driver's
+// create gets what Windows gives it: a file object of its own, kept until
+// the close, with the name below the device; the desired access, generic
+// rights mapped to the file's own, in a security context whose access state
+// has granted the same; the share access. Without a security context the
+// create is one as Wine's kernel sends it.
+enum class Security { Given, None };
+uint32_t open(const char* name, uint32_t access, uint32_t* status, Security security = Security::Given,
+              uint32_t share = FILE_SHARE_READ | FILE_SHARE_WRITE);
 // A device request as DeviceIoControl sends it; its status, with the byte
 // count the driver gave in *information and, where the transfer method
 // copies it, the output in out.
 uint32_t control(uint32_t handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
                  uint32_t* information);
+// A device request with no lengths whose caller names its buffers at these
+// guest addresses, any at all (the kernel's own among them): the I/O manager
+// probes nothing of zero length, so they reach the driver as they are.
+uint32_t controlAt(uint32_t handle, uint32_t code, uint64_t in, uint64_t out, uint32_t* information);
+// A request of another major function (IRP_MJ_READ 3, WRITE 4,
+// QUERY_INFORMATION 5, SET_INFORMATION 6, FLUSH_BUFFERS 9) with no data:
+// STATUS_ACCESS_DENIED when the handle's access does not allow it, and
+// STATUS_INVALID_DEVICE_REQUEST, the I/O manager's own answer, when the
+// driver serves no such major.
+uint32_t request(uint32_t handle, int major);
 uint32_t close(uint32_t handle);
 int openFiles();
+// The kernel's memory in use by the objects it made, in bytes.
+uint64_t memoryInUse();
 
 // The same three with the Win32 functions' types and results, for the
 // emulated DLL's imports (Emulator::bindDevice).

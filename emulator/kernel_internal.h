@@ -24,6 +24,11 @@ struct Layout {
 
 constexpr int MajorCreate = 0x00;
 constexpr int MajorClose = 0x02;
+constexpr int MajorRead = 0x03;
+constexpr int MajorWrite = 0x04;
+constexpr int MajorQueryInformation = 0x05;
+constexpr int MajorSetInformation = 0x06;
+constexpr int MajorFlushBuffers = 0x09;
 constexpr int MajorDeviceControl = 0x0E;
 constexpr int MajorCleanup = 0x12;
 constexpr int MajorCount = 28;
@@ -36,6 +41,8 @@ constexpr int MaxLocks = 4;
 constexpr int MaxFaults = 4;
 constexpr int MaxLogEntries = 4;
 constexpr size_t MaxName = 128;
+// The longest name below a device that an opening may give, in characters.
+constexpr size_t MaxFileName = 255;
 constexpr uint32_t MaxTransfer = 0x1000; // what this I/O manager buffers of one request
 
 // NT_SUCCESS, and NT_ERROR (a warning is neither).
@@ -63,6 +70,8 @@ struct Key {
     uint32_t access;
 };
 
+// An opening: its file object, kept from the create to the close, and the
+// access it was granted (generic rights mapped to the file's own).
 struct File {
     bool open;
     uint64_t object;
@@ -101,6 +110,7 @@ struct Request {
     uint64_t information;
     uint64_t systemBuffer;
     uint32_t systemBufferLength;
+    uint64_t fileObject;
 };
 
 struct Trace {
@@ -119,6 +129,7 @@ struct State {
     uint64_t registryPath = 0;
     uint64_t poolNext = 0;
     uint64_t fileObjects = 0; // MaxFiles of them
+    uint64_t fileNames = 0;   // each file object's name, MaxFileName characters
     Device devices[MaxDevices] = {};
     Link links[MaxLinks] = {};
     Key keys[MaxKeys] = {};

@@ -28,6 +28,12 @@
     ROW(DeviceType, DEVICE_OBJECT, DeviceType, 0x2C, 0x48)                                           \
     ROW(DeviceStackSize, DEVICE_OBJECT, StackSize, 0x30, 0x4C)                                       \
     ROW(FileDeviceObject, FILE_OBJECT, DeviceObject, 0x04, 0x08)                                     \
+    ROW(FileFsContext, FILE_OBJECT, FsContext, 0x0C, 0x18)                                           \
+    ROW(FileFsContext2, FILE_OBJECT, FsContext2, 0x10, 0x20)                                         \
+    ROW(FileReadAccess, FILE_OBJECT, ReadAccess, 0x26, 0x4A)                                         \
+    ROW(FileWriteAccess, FILE_OBJECT, WriteAccess, 0x27, 0x4B)                                       \
+    ROW(FileFlags, FILE_OBJECT, Flags, 0x2C, 0x50)                                                   \
+    ROW(FileName, FILE_OBJECT, FileName, 0x30, 0x58)                                                 \
     ROW(IrpMdlAddress, IRP, MdlAddress, 0x04, 0x08)                                                  \
     ROW(IrpSystemBuffer, IRP, AssociatedIrp.SystemBuffer, 0x0C, 0x18)                                \
     ROW(IrpStatus, IRP, IoStatus.Status, 0x18, 0x30)                                                 \
@@ -38,12 +44,19 @@
     ROW(IrpUserBuffer, IRP, UserBuffer, 0x3C, 0x70)                                                  \
     ROW(IrpCurrentStackLocation, IRP, Tail.Overlay.CurrentStackLocation, 0x60, 0xB8)                 \
     ROW(StackMajorFunction, IO_STACK_LOCATION, MajorFunction, 0x00, 0x00)                            \
+    ROW(StackSecurityContext, IO_STACK_LOCATION, Parameters.Create.SecurityContext, 0x04, 0x08)      \
+    ROW(StackCreateOptions, IO_STACK_LOCATION, Parameters.Create.Options, 0x08, 0x10)                \
+    ROW(StackShareAccess, IO_STACK_LOCATION, Parameters.Create.ShareAccess, 0x0E, 0x1A)              \
     ROW(StackOutputLength, IO_STACK_LOCATION, Parameters.DeviceIoControl.OutputBufferLength, 0x04, 0x08) \
     ROW(StackInputLength, IO_STACK_LOCATION, Parameters.DeviceIoControl.InputBufferLength, 0x08, 0x10)   \
     ROW(StackControlCode, IO_STACK_LOCATION, Parameters.DeviceIoControl.IoControlCode, 0x0C, 0x18)       \
     ROW(StackType3Input, IO_STACK_LOCATION, Parameters.DeviceIoControl.Type3InputBuffer, 0x10, 0x20)     \
     ROW(StackDeviceObject, IO_STACK_LOCATION, DeviceObject, 0x14, 0x28)                              \
     ROW(StackFileObject, IO_STACK_LOCATION, FileObject, 0x18, 0x30)                                  \
+    ROW(SecurityQos, IO_SECURITY_CONTEXT, SecurityQos, 0x00, 0x00)                                   \
+    ROW(SecurityAccessState, IO_SECURITY_CONTEXT, AccessState, 0x04, 0x08)                           \
+    ROW(SecurityDesiredAccess, IO_SECURITY_CONTEXT, DesiredAccess, 0x08, 0x10)                       \
+    ROW(AccessPreviouslyGranted, ACCESS_STATE, PreviouslyGrantedAccess, 0x14, 0x14)                  \
     ROW(MdlSize, MDL, Size, 0x04, 0x08)                                                              \
     ROW(MdlStartVa, MDL, StartVa, 0x10, 0x20)                                                        \
     ROW(MdlByteCount, MDL, ByteCount, 0x14, 0x28)                                                    \
@@ -73,6 +86,8 @@
     ROW(IrpSize, IRP, 0x70, 0xD0)                              \
     ROW(StackLocationSize, IO_STACK_LOCATION, 0x24, 0x48)      \
     ROW(MdlStructSize, MDL, 0x1C, 0x30)                        \
+    ROW(SecurityContextSize, IO_SECURITY_CONTEXT, 0x10, 0x18)  \
+    ROW(AccessStateSize, ACCESS_STATE, 0x74, 0xA0)             \
     ROW(ObjectAttributesSize, OBJECT_ATTRIBUTES, 0x18, 0x30)
 
 /* The system's own limits, by name: each row a name, the headers' constant,

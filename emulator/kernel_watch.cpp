@@ -71,7 +71,8 @@ bool watchDriver()
 // What the driver may write: its own data and stack; the driver object while
 // DriverEntry fills it in; its devices' flags and extensions; the error log
 // entries it has not written yet; and, while it serves a request, the
-// request's status block and system buffer.
+// request's status block and system buffer, and during a create the file
+// object's two fields of the driver's own (FsContext, FsContext2).
 bool driverMayWrite(uint64_t address, uint64_t size)
 {
     if (Emulator::inside(state.image.writable, state.image.writableCount, address, size) || inStack(address, size)) {
@@ -94,8 +95,11 @@ bool driverMayWrite(uint64_t address, uint64_t size)
     if (!requestDone()) {
         const uint64_t statusBlock = irpArea() + state.layout.IrpStatus;
         const uint64_t statusSize = state.layout.IrpInformation + pointerSize() - state.layout.IrpStatus;
+        const uint64_t context = state.request.fileObject + state.layout.FileFsContext;
+        const uint64_t contextSize = state.layout.FileFsContext2 + pointerSize() - state.layout.FileFsContext;
         return inRange(address, size, statusBlock, statusSize) ||
-               inRange(address, size, state.request.systemBuffer, state.request.systemBufferLength);
+               inRange(address, size, state.request.systemBuffer, state.request.systemBufferLength) ||
+               (state.request.major == MajorCreate && inRange(address, size, context, contextSize));
     }
     return false;
 }
@@ -112,17 +116,27 @@ bool output(uint64_t address, uint64_t size)
 
 const char* context()
 {
-    static const char* const majors[] = {"IRP_MJ_CREATE", "IRP_MJ_CLOSE", "IRP_MJ_DEVICE_CONTROL", "IRP_MJ_CLEANUP"};
+    struct MajorName {
+        int major;
+        const char* name;
+    };
+    static constexpr MajorName majors[] = {
+        {MajorCreate, "IRP_MJ_CREATE"},   {MajorClose, "IRP_MJ_CLOSE"},
+        {MajorRead, "IRP_MJ_READ"},       {MajorWrite, "IRP_MJ_WRITE"},
+        {MajorQueryInformation, "IRP_MJ_QUERY_INFORMATION"}, {MajorSetInformation, "IRP_MJ_SET_INFORMATION"},
+        {MajorFlushBuffers, "IRP_MJ_FLUSH_BUFFERS"}, {MajorDeviceControl, "IRP_MJ_DEVICE_CONTROL"},
+        {MajorCleanup, "IRP_MJ_CLEANUP"},
+    };
     static char text[96];
     switch (state.phase) {
     case Phase::Entry: return "DriverEntry";
     case Phase::Unload: return "DriverUnload";
     case Phase::Dispatch: {
         const int major = state.request.major;
-        const char* name = major == MajorCreate          ? majors[0]
-                           : major == MajorClose         ? majors[1]
-                           : major == MajorDeviceControl ? majors[2]
-                                                         : majors[3];
+        const char* name = "another major function";
+        for (const MajorName& row : majors) {
+            name = row.major == major ? row.name : name;
+        }
         if (major == MajorDeviceControl) {
             std::snprintf(text, sizeof text, "IRP %d (%s, code 0x%x)", state.request.number, name, state.request.code);
         } else {

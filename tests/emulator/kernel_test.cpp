@@ -14,6 +14,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -161,6 +163,10 @@ TEST_P(DriverStart, StartsOnlyOnTheBoardsPortsAsRegistered)
          "16 ports at 0xFFF1", {iobase, 0xFFF1, 16, configuration}},
         {"an address beyond the I/O space", true, true, Dword(0x10000), Dword(1), nullptr, 0, configuration,
          "1 ports at 0x10000", {iobase, 0x10000, 1, configuration}},
+        {"an address far beyond the I/O space", true, true, Dword(0x20000), Dword(16), nullptr, 0, configuration,
+         "16 ports at 0x20000", {iobase, 0x20000, 16, configuration}},
+        {"the highest address there is", true, true, Dword(0xFFFFFFFF), Dword(16), nullptr, 0, configuration,
+         "16 ports at 0xFFFFFFFF", {iobase, 0xFFFFFFFF, 16, configuration}},
         {"the values cannot be read", true, true, Dword(0x300), Dword(16), "ZwQueryValueKey", resources,
          configuration, "missing or not a DWORD", {config, 0, 0, configuration}},
         {"IoCreateDevice fails", true, true, Dword(0x300), Dword(16), "IoCreateDevice", resources, resources,
@@ -291,6 +297,191 @@ TEST_P(DriverRequests, AnswerEachRequestAsTheReadmeSaysAndTouchOnlyWhatIsAsked)
     }
     EXPECT_EQ(Kernel::close(handle), 0u);
     EXPECT_EQ(Kernel::close(handle), Kernel::StatusInvalidHandle);
+    EXPECT_TRUE(Kernel::stop()) << Kernel::breach();
+}
+
+// ---- What any local user may send the device ----------------------------------
+
+// What a driver test kit sends a device, each row against one started driver
+// with every rule of the kernel's watch on: every answer a refusal that
+// reaches no port, but for the requests an opening may make.
+enum class Probe { Open, SubOpens, Sweep, Majors, Cycles, Request };
+
+struct Penetration {
+    const char* what;
+    Probe probe;
+    const char* name; // Open: the name opened, with each access
+    Kernel::Security security;
+    uint32_t access; // Request: the opening's access
+    uint32_t code;   // Request: a port read (0) or write (1) at port 9
+    uint32_t status; // Open, SubOpens, Request: the answer
+    const char* ports; // Request: what the board variant puts on the bus
+};
+
+constexpr uint32_t Read = GENERIC_READ, Write = GENERIC_WRITE, PathNotFound = Kernel::StatusObjectPathNotFound,
+                   Denied = Kernel::StatusAccessDenied;
+constexpr uint32_t WriteData = 0x2, AppendData = 0x4; // FILE_WRITE_DATA, FILE_APPEND_DATA
+constexpr uint32_t Accesses[] = {Read, Write, ReadWrite, 0};
+constexpr Kernel::Security Given = Kernel::Security::Given, NoContext = Kernel::Security::None;
+
+const Penetration Penetrations[] = {
+    {"the device itself", Probe::Open, "\\\\.\\ZQ4810Dev", Given, 0, 0, 0, ""},
+    {"the device itself, with no security context", Probe::Open, "\\\\.\\ZQ4810Dev", NoContext, 0, 0, 0, ""},
+    {"a trailing backslash", Probe::Open, "\\\\.\\ZQ4810Dev\\", Given, 0, 0, PathNotFound, ""},
+    {"a name below the device", Probe::Open, "\\\\.\\ZQ4810Dev\\x", Given, 0, 0, PathNotFound, ""},
+    {"a name below, no security context", Probe::Open, "\\\\.\\ZQ4810Dev\\x", NoContext, 0, 0, PathNotFound, ""},
+    {"1,000 generated names below the device", Probe::SubOpens, nullptr, Given, 0, 0, PathNotFound, ""},
+    {"the zero-length sweep", Probe::Sweep, nullptr, Given, 0, 0, 0, ""},
+    {"read, write, information and flush requests", Probe::Majors, nullptr, Given, 0, 0, 0, ""},
+    {"10,000 openings opened and closed", Probe::Cycles, nullptr, Given, 0, 0, 0, ""},
+    {"a port write on a read-only opening", Probe::Request, nullptr, Given, Read, 1, Denied, ""},
+    {"a port write on an opening with no access", Probe::Request, nullptr, Given, 0, 1, Denied, ""},
+    {"a port write on an opening for appending only", Probe::Request, nullptr, Given, AppendData, 1, Denied, ""},
+    {"a port read on a read-only opening", Probe::Request, nullptr, Given, Read, 0, 0, "r9"},
+    {"a port write on a write opening", Probe::Request, nullptr, Given, Write, 1, 0, "w9=5A"},
+    {"a port write on an opening for FILE_WRITE_DATA", Probe::Request, nullptr, Given, WriteData, 1, 0, "w9=5A"},
+    {"a port write on a read-only opening by Wine", Probe::Request, nullptr, NoContext, Read, 1, 0, "w9=5A"},
+};
+
+// Names below the device, seeded so a failure repeats: lengths of 1 to 200
+// characters after the backslash, letters, digits, dots, backslashes, spaces,
+// the characters Windows forbids in file names and some of the upper half.
+std::string subName(uint32_t& seed)
+{
+    static const char Characters[] = "aZ09._-~$ \\\\..:*?\"<>|\x7F\xA0\xE9\xFF";
+    seed = seed * 1103515245u + 12345u;
+    std::string name = std::string(Device) + "\\";
+    for (uint32_t length = 1 + (seed >> 16) % 200; name.size() < std::strlen(Device) + 1 + length;) {
+        seed = seed * 1103515245u + 12345u;
+        name += Characters[(seed >> 16) % (sizeof Characters - 1)];
+    }
+    return name;
+}
+
+// Runs one row: "" when the driver held, or what got through.
+std::string penetrate(const Penetration& row, bool board)
+{
+    char hole[200] = "";
+    uint32_t status = 0, information = 0;
+    const auto opens = [&](const char* name, uint32_t access) {
+        const uint32_t handle = Kernel::open(name, access, &status, row.security);
+        if (handle != 0) {
+            Kernel::close(handle);
+        }
+        if (status != row.status && hole[0] == '\0') {
+            std::snprintf(hole, sizeof hole, "%s opened for 0x%x: 0x%08x", name, access, status);
+        }
+    };
+    const auto refused = [&](uint32_t answer, const char* what, uint32_t code) {
+        const bool refusal = answer == Kernel::StatusInvalidDeviceRequest || answer == Kernel::StatusInvalidParameter ||
+                             answer == Kernel::StatusAccessDenied;
+        if ((!refusal || information != 0) && hole[0] == '\0') {
+            std::snprintf(hole, sizeof hole, "%s 0x%x: 0x%08x, %u bytes", what, code, answer, information);
+        }
+    };
+    Kernel::clearTraces();
+    switch (row.probe) {
+    case Probe::Open:
+        for (uint32_t access : Accesses) {
+            opens(row.name, access);
+        }
+        break;
+    case Probe::SubOpens: {
+        uint32_t seed = 4810;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string name = subName(seed);
+            opens(name.c_str(), Accesses[i % 4]);
+        }
+        break;
+    }
+    case Probe::Sweep: {
+        // Device types, functions, the four transfer methods and the four
+        // access bits, all with no lengths, the buffers null or in the
+        // kernel's space (where nothing is mapped: a touch is a breach).
+        const uint64_t kernel = Kernel::imageBase() - 0x100000;
+        const uint32_t handle = Kernel::open(Device, ReadWrite, &status);
+        for (uint32_t type : {0x0u, 0x22u, 0x12u, 0x8000u, 0xFFFFu}) {
+            for (uint32_t function : {0x0u, 0x1u, 0x2u, 0x7FFu, 0x800u, 0xFFFu}) {
+                for (uint32_t bits = 0; bits < 16; ++bits) {
+                    const uint32_t code = type << 16 | (bits >> 2) << 14 | function << 2 | (bits & 3);
+                    refused(Kernel::controlAt(handle, code, 0, 0, &information), "code", code);
+                    refused(Kernel::controlAt(handle, code, kernel, kernel + 0x100, &information), "code", code);
+                }
+            }
+        }
+        Kernel::close(handle);
+        break;
+    }
+    case Probe::Majors:
+        for (uint32_t access : Accesses) {
+            const uint32_t handle = Kernel::open(Device, access, &status);
+            for (int major : {3, 4, 5, 6, 9}) {
+                const uint32_t answer = Kernel::request(handle, major);
+                if (answer != Kernel::StatusInvalidDeviceRequest && answer != Kernel::StatusAccessDenied &&
+                    hole[0] == '\0') {
+                    std::snprintf(hole, sizeof hole, "major %d on an opening for 0x%x: 0x%08x", major, access, answer);
+                }
+            }
+            Kernel::close(handle);
+        }
+        break;
+    case Probe::Cycles: {
+        const uint64_t memory = Kernel::memoryInUse();
+        for (int i = 0; i < 10000 && hole[0] == '\0'; ++i) {
+            const uint32_t handle = Kernel::open(Device, Accesses[i % 4], &status);
+            if (handle == 0 || Kernel::close(handle) != 0) {
+                std::snprintf(hole, sizeof hole, "opening %d: 0x%08x", i, status);
+            }
+        }
+        if (Kernel::openFiles() != 0 || Kernel::memoryInUse() != memory) {
+            std::snprintf(hole, sizeof hole, "%d openings and %llu bytes left", Kernel::openFiles(),
+                          static_cast<unsigned long long>(Kernel::memoryInUse() - memory));
+        }
+        break;
+    }
+    case Probe::Request: {
+        const uint32_t handle = Kernel::open(Device, row.access, &status, row.security);
+        const uint8_t input[5] = {9, 0, 0, 0, 0x5A};
+        uint8_t byte = 0;
+        const uint32_t answer =
+            Kernel::control(handle, row.code, input, 4 + row.code, &byte, 1 - row.code, &information);
+        Kernel::close(handle);
+        if (answer != row.status) {
+            std::snprintf(hole, sizeof hole, "answered 0x%08x", answer);
+        }
+        break;
+    }
+    }
+    if (hole[0] == '\0' && std::strcmp(Kernel::portTrace(), board ? row.ports : "") != 0) {
+        std::snprintf(hole, sizeof hole, "the ports: %s", Kernel::portTrace());
+    }
+    if (hole[0] == '\0' && Kernel::breach()[0] != '\0') {
+        std::snprintf(hole, sizeof hole, "%s", Kernel::breach());
+    }
+    return hole;
+}
+
+const Penetration& penetration(const char* what)
+{
+    for (const Penetration& row : Penetrations) {
+        if (std::strcmp(row.what, what) == 0) {
+            return row;
+        }
+    }
+    ADD_FAILURE() << "no penetration row " << what;
+    return Penetrations[0];
+}
+
+using DriverPenetration = DriverTest;
+
+TEST_P(DriverPenetration, RefusesWhatAnyLocalUserMaySendBeyondTheBoard)
+{
+    registerAt(0x300);
+    ASSERT_EQ(start(), 0u) << Kernel::breach() << Kernel::log();
+    for (const Penetration& row : Penetrations) {
+        EXPECT_EQ(penetrate(row, GetParam().board), "") << row.what;
+    }
+    EXPECT_EQ(Kernel::openFiles(), 0);
     EXPECT_TRUE(Kernel::stop()) << Kernel::breach();
 }
 
@@ -470,7 +661,9 @@ struct Code {
     }
 };
 
-enum class Routine { Entry, Create, Control, Unload };
+// Opening: the driver's decision of what an opening may do, the first
+// function its create routine calls.
+enum class Routine { Entry, Create, Control, Unload, Opening };
 
 using Emulator::Rule;
 
@@ -480,6 +673,7 @@ struct Fault {
     Routine routine;
     void (*write)(Code& code);
     Rule rule; // the one the kernel must see broken
+    const char* hole = nullptr; // or, with no rule broken, the penetration row that must find it
 };
 
 // What the kernel's breach must start with: the routine, or the request, it
@@ -614,6 +808,27 @@ const Fault Faults[] = {
          c.op({0x31, 0xC0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
      },
      Rule::ErrorLogUnwritten},
+    // A driver that drops one of its checks breaks no rule: the penetration
+    // table must find the hole.
+    {"opens any name below the device", &Drivers[0], Routine::Opening,
+     [](Code& c) {
+         // eax = !hasContext || (access & write rights) ? OPENING_WRITES : OPENING_READS, the name unread.
+         c.op({0xB8}).word(2).op({0x83, 0x7C, 0x24, 0x08, 0x00, 0x74, 0x0F, 0xF7, 0x44, 0x24, 0x0C}).word(0x50000002);
+         c.op({0x75, 0x05, 0xB8}).word(1).op({0xC3});
+     },
+     Rule::None, "a name below the device"},
+    {"opens any name below the device, on x64", &Drivers[3], Routine::Opening,
+     [](Code& c) {
+         c.op({0xB8}).word(2).op({0x85, 0xD2, 0x74, 0x0E, 0x41, 0xF7, 0xC0}).word(0x50000002);
+         c.op({0x75, 0x05, 0xB8}).word(1).op({0xC3});
+     },
+     Rule::None, "1,000 generated names below the device"},
+    {"lets every opening write", &Drivers[1], Routine::Opening,
+     [](Code& c) { c.op({0x31, 0xC0, 0x83, 0x7C, 0x24, 0x04, 0x00, 0x75, 0x05, 0xB8}).word(2).op({0xC3}); },
+     Rule::None, "a port write on a read-only opening"},
+    {"lets every opening write, on x64", &Drivers[2], Routine::Opening,
+     [](Code& c) { c.op({0x31, 0xC0, 0x85, 0xC9, 0x75, 0x05, 0xB8}).word(2).op({0xC3}); },
+     Rule::None, "a port write on a read-only opening"},
     {"returns holding its spin lock, on x64", &Drivers[2], Routine::Create,
      [](Code& c) {
          c.op({0x48, 0x83, 0xEC, 0x28, 0x48, 0x8D, 0x4C, 0x24, 0x20}).call("KeAcquireSpinLockRaiseToDpc");
@@ -623,6 +838,30 @@ const Fault Faults[] = {
 };
 
 using DriverRules = DriverTest;
+
+// The first function the create routine calls directly (call rel32), which
+// the driver's decision of an opening is: it holds the write rights' mask.
+uint64_t openingDecision()
+{
+    const uint64_t routine = Kernel::dispatchRoutine(0);
+    uint8_t bytes[0x100] = {};
+    if (routine == 0 || !Kernel::readGuest(routine, bytes, sizeof bytes)) {
+        return 0;
+    }
+    for (size_t i = 0; i + 5 <= sizeof bytes; ++i) {
+        const uint32_t relative = static_cast<uint32_t>(bytes[i + 1] | bytes[i + 2] << 8 | bytes[i + 3] << 16) |
+                                  static_cast<uint32_t>(bytes[i + 4]) << 24;
+        const int64_t displacement = static_cast<int32_t>(relative);
+        const uint64_t target = routine + i + 5 + static_cast<uint64_t>(displacement);
+        uint8_t body[48] = {};
+        const uint8_t mask[4] = {0x02, 0x00, 0x00, 0x50};
+        if (bytes[i] == 0xE8 && Kernel::readGuest(target, body, sizeof body) &&
+            std::search(body, body + sizeof body, mask, mask + 4) != body + sizeof body) {
+            return target;
+        }
+    }
+    return 0;
+}
 
 // Each rule the kernel holds a driver to, broken once by a copy of a shipped
 // driver with one routine rewritten: the kernel must stop it and say which
@@ -638,6 +877,16 @@ TEST_P(DriverRules, EachRuleBrokenByAPatchedCopyIsCaught)
         registerAt(0x300);
         ASSERT_TRUE(Kernel::load(fault.driver->path)) << Kernel::error();
         Code code{0, Kernel::bits(), {}};
+        if (fault.routine == Routine::Opening) {
+            ASSERT_EQ(Kernel::start(), 0u) << Kernel::breach();
+            code.at = openingDecision();
+            ASSERT_NE(code.at, 0u);
+            fault.write(code);
+            ASSERT_TRUE(Kernel::patch(code.at, code.bytes.data(), code.bytes.size()));
+            EXPECT_NE(penetrate(penetration(fault.hole), fault.driver->board), "") << fault.hole;
+            EXPECT_STREQ(Kernel::breach(), "");
+            continue;
+        }
         if (fault.routine == Routine::Entry) {
             code.at = Kernel::entryPoint();
             fault.write(code);
@@ -688,5 +937,6 @@ TEST_P(DriverStart, AFileTheKernelCannotRunIsRefusedInOneLine)
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverStart, testing::ValuesIn(Drivers), nameOf);
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverRequests, testing::ValuesIn(Drivers), nameOf);
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverRules, testing::ValuesIn(Drivers), nameOf);
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverPenetration, testing::ValuesIn(Drivers), nameOf);
 
 } // namespace
