@@ -4,6 +4,7 @@
 // the functions it imports each subsystem's file's.
 #include "emulator/kernel_internal.h"
 
+#include "emulator/coverage.h"
 #include "platform/sim/control.h"
 
 #include <cstdio>
@@ -222,6 +223,7 @@ bool load(const char* path)
     if (state.image.codeCount == 0 || !watchDriver()) {
         return Emulator::fail(state.error, "%s: the emulator cannot watch the driver", path);
     }
+    Emulator::cover(cpu(), state.image, path);
     makeDriverObject();
     state.loaded = true;
     return true;

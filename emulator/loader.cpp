@@ -1,6 +1,7 @@
 // The DLL's process in the emulator (see loader.h).
 #include "emulator/loader.h"
 
+#include "emulator/coverage.h"
 #include "emulator/image.h"
 #include "emulator/imports.h"
 
@@ -114,6 +115,7 @@ bool load(const char* path, uint64_t base)
         fail(state.error, "%s: the emulator cannot watch the DLL", path);
         return abandon();
     }
+    cover(system.machine, state.dll, path);
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The emulated processor and the calling conventions (see machine.h).
 #include "emulator/machine.h"
 
+#include "emulator/coverage.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -164,6 +166,7 @@ bool open(Machine& machine, int bits)
 void close(Machine& machine)
 {
     if (machine.uc != nullptr) {
+        stopCovering(machine);
         uc_close(machine.uc);
     }
     machine = Machine{};
@@ -283,6 +286,7 @@ bool patch(Machine& machine, uint64_t address, const uint8_t* bytes, size_t size
         return false;
     }
     uc_ctl_remove_cache(machine.uc, address, address + size);
+    stopCovering(machine); // the code is no longer the file's
     return true;
 }
 
