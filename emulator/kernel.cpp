@@ -322,6 +322,82 @@ void failNext(const char* function, uint32_t status)
     }
 }
 
+namespace {
+
+// What save() kept: the kernel's state, the processor's registers and every
+// page of its memory.
+constexpr size_t MaxSaved = 1 << 20;
+State saved;
+uc_context* savedRegisters = nullptr;
+uint8_t savedMemory[MaxSaved];
+size_t savedSize = 0;
+
+// Each mapped region in turn, with where it lies in savedMemory; false when
+// it does not fit.
+template <typename Visit>
+bool forEachRegion(Visit visit)
+{
+    uc_mem_region* regions = nullptr;
+    uint32_t count = 0;
+    if (uc_mem_regions(cpu().uc, &regions, &count) != UC_ERR_OK) {
+        return false;
+    }
+    size_t at = 0;
+    bool fits = true;
+    for (uint32_t k = 0; k < count && fits; ++k) {
+        const uint64_t size = regions[k].end - regions[k].begin + 1;
+        fits = at + size <= MaxSaved && visit(regions[k].begin, savedMemory + at, static_cast<size_t>(size));
+        at += static_cast<size_t>(size);
+    }
+    uc_free(regions);
+    savedSize = fits ? at : 0;
+    return fits;
+}
+
+} // namespace
+
+bool save()
+{
+    if (!state.loaded || cpu().uc == nullptr) {
+        return false;
+    }
+    saved = state;
+    if (savedRegisters != nullptr) {
+        uc_context_free(savedRegisters);
+    }
+    if (uc_context_alloc(cpu().uc, &savedRegisters) != UC_ERR_OK || uc_context_save(cpu().uc, savedRegisters) != UC_ERR_OK) {
+        return false;
+    }
+    return forEachRegion([](uint64_t address, uint8_t* into, size_t size) {
+        return Emulator::readGuest(cpu(), address, into, size);
+    });
+}
+
+bool restore()
+{
+    if (savedSize == 0 || cpu().uc != saved.system.machine.uc) {
+        return false;
+    }
+    state = saved;
+    uc_context_restore(cpu().uc, savedRegisters);
+    // Only the pages that changed: writing the code's would drop what the
+    // emulator translated of it.
+    return forEachRegion([](uint64_t address, uint8_t* from, size_t size) {
+        static uint8_t now[0x1000];
+        for (size_t page = 0; page < size; page += sizeof now) {
+            const size_t length = size - page < sizeof now ? size - page : sizeof now;
+            if (!Emulator::readGuest(cpu(), address + page, now, length)) {
+                return false;
+            }
+            if (std::memcmp(now, from + page, length) != 0 &&
+                !Emulator::writeGuest(cpu(), address + page, from + page, length)) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
 uint64_t instructions() { return state.instructions; }
 
 uint64_t imageBase() { return state.image.base; }

@@ -146,6 +146,13 @@ void advanceClock(uint64_t milliseconds);
 // IoAllocateErrorLogEntry gives no entry, whatever the status).
 void failNext(const char* function, uint32_t status);
 
+// For a fuzzer, which starts the same driver thousands of times a second:
+// the kernel and its memory as they are now (a driver loaded, not yet
+// started), and the kernel put back to that, its translated code kept. False
+// when there is no loaded driver or it does not fit.
+bool save();
+bool restore();
+
 // Instructions the driver ran in its own code, for the benchmarks.
 uint64_t instructions();
 

@@ -1,0 +1,221 @@
+// Drives one ZQ4810.sys (ZQ4810_DRIVER names the file) in the emulated
+// kernel with whatever the fuzzer makes up: the registration it starts from,
+// then opens of any access and name, device-control requests of any code,
+// transfer method, lengths and bytes, closes, clock and encoder steps, and
+// stopping and starting the driver again. Every rule the kernel holds the
+// driver to is a finding: the first breach aborts with its text. The driver's
+// own blocks, as the emulator enters them, are the fuzzer's coverage (edges
+// between blocks, in libFuzzer's extra counters), besides the emulator's.
+#include "emulator/coverage.h"
+#include "emulator/kernel.h"
+#include "zq4810/registry_paths.h"
+#include "platform/sim/control.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// libFuzzer reads these as coverage beside its own.
+__attribute__((section("__libfuzzer_extra_counters"))) uint8_t guestEdges[1 << 16];
+
+namespace {
+
+const char* driver = nullptr;
+uint64_t previousBlock = 0;
+
+// An edge from the previous block to this one, as a fuzzer of machine code
+// counts them; the images are smaller than the table.
+void onBlock(uint64_t offset, uint32_t)
+{
+    uint8_t& counter = guestEdges[(offset ^ previousBlock) & (sizeof guestEdges - 1)];
+    counter = static_cast<uint8_t>(counter + 1 != 0 ? counter + 1 : counter);
+    previousBlock = offset >> 1;
+}
+
+struct Input {
+    const uint8_t* data;
+    size_t size;
+
+    uint8_t byte()
+    {
+        if (size == 0) {
+            return 0;
+        }
+        --size;
+        return *data++;
+    }
+    uint32_t word(int bytes)
+    {
+        uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i) {
+            value |= static_cast<uint32_t>(byte()) << (8 * i);
+        }
+        return value;
+    }
+};
+
+void checkKept(const char* after)
+{
+    if (Kernel::breach()[0] != '\0') {
+        std::fprintf(stderr, "driver fuzz: %s broke the rule %s: %s\n", after,
+                     Emulator::ruleRow(Kernel::breachedRule()).name, Kernel::breach());
+        std::abort();
+    }
+}
+
+// The registration the driver starts from: as the DLL writes it mostly, or
+// with values missing, of another type or size, or out of range.
+void registerDriver(Input& input)
+{
+    const uint8_t form = input.byte();
+    if ((form & 0x80) != 0) {
+        return; // not registered: the driver is not started
+    }
+    const char* parameters = RegistryPaths::ParametersKey;
+    Sim::registryCreateKey(parameters);
+    const char* const names[] = {"IoPortAddress", "IoPortCount"};
+    const uint32_t usual[] = {0x300, 16};
+    for (int k = 0; k < 2; ++k) {
+        const int how = (form >> (2 * k)) & 3;
+        uint32_t value = how == 2 ? input.word(4) : usual[k];
+        if (how == 3) {
+            continue; // missing
+        }
+        const uint32_t type = (form & 0x10) != 0 && k == 0 ? 3 : 4; // REG_BINARY or REG_DWORD
+        const uint32_t size = (form & 0x20) != 0 && k == 1 ? 2 : 4;
+        Sim::registrySetValue(parameters, names[k], type, &value, size);
+    }
+}
+
+// The driver as loaded, not started: every input starts it afresh.
+bool start()
+{
+    if (!Kernel::restore()) {
+        std::fprintf(stderr, "driver fuzz: the kernel cannot be put back\n");
+        std::exit(2);
+    }
+    Kernel::start();
+    checkKept("DriverEntry");
+    return Kernel::running();
+}
+
+constexpr int MaxHandles = 4;
+
+// The names a program may open: the device through its link, a name below
+// it, another name.
+const char* const Names[] = {"\\\\.\\ZQ4810Dev", "\\\\.\\ZQ4810Dev\\below", "\\\\.\\ZQ4810", "\\\\.\\ZQ4810Dev\\"};
+const uint32_t Accesses[] = {0xC0000000u, 0x80000000u, 0x40000000u, 0, 0x10000000u, 0x00120089u, 0x00120116u, 1};
+
+// Codes near the driver's two, and any: its device type, access bits and
+// method around them.
+uint32_t controlCode(Input& input)
+{
+    const uint8_t pick = input.byte();
+    switch (pick & 3) {
+    case 0: return pick >> 7;
+    case 1: return static_cast<uint32_t>((pick >> 2 & 1) | (pick >> 3 & 3) << 14 | (pick >> 5 & 3)); // access, method
+    default: return input.word(4);
+    }
+}
+
+// Lengths mostly small, sometimes past what the I/O manager buffers.
+uint32_t length(Input& input)
+{
+    const uint8_t pick = input.byte();
+    return (pick & 0x80) == 0 ? pick & 0x0F : (pick & 0x7F) * 64u;
+}
+
+void request(Input& input, const uint32_t* handles)
+{
+    static uint8_t in[0x2000], out[0x2000];
+    const uint32_t handle = handles[input.byte() % MaxHandles];
+    const uint32_t code = controlCode(input);
+    const uint32_t inLength = length(input), outLength = length(input);
+    const uint8_t buffers = input.byte();
+    std::memset(in, 0, sizeof in);
+    std::memset(out, 0xA5, sizeof out);
+    for (uint32_t i = 0; i < inLength && i < 8; ++i) {
+        in[i] = input.byte();
+    }
+    uint32_t information = 0;
+    Kernel::control(handle, code, (buffers & 1) != 0 ? nullptr : in, inLength, (buffers & 2) != 0 ? nullptr : out,
+                    outLength, &information);
+    checkKept("a device-control request");
+}
+
+void play(Input& input)
+{
+    uint32_t handles[MaxHandles] = {};
+    bool running = start();
+    while (input.size > 0) {
+        const uint8_t op = input.byte();
+        switch (op % 6) {
+        case 0: {
+            uint32_t status = 0;
+            const uint32_t opened = Kernel::open(Names[op >> 3 & 3], Accesses[op >> 5 & 7], &status);
+            handles[input.byte() % MaxHandles] = opened;
+            checkKept("an open");
+            break;
+        }
+        case 1:
+        case 2: request(input, handles); break;
+        case 3: {
+            uint32_t& handle = handles[op >> 3 & 3];
+            Kernel::close(handle);
+            handle = (op & 0x80) != 0 ? handle : 0; // sometimes a handle closed twice
+            checkKept("a close");
+            break;
+        }
+        case 4: {
+            const int cycles[4] = {static_cast<int8_t>(input.byte()) * 100, -1000, 0, static_cast<int8_t>(op) * 7};
+            Kernel::turnEncoders(cycles);
+            Kernel::advanceClock(input.byte());
+            break;
+        }
+        default:
+            // Stopping: refused while files are open; stopped, started again.
+            if (running && Kernel::stop()) {
+                running = start();
+            }
+            checkKept("stopping the driver");
+            break;
+        }
+    }
+    for (uint32_t handle : handles) {
+        Kernel::close(handle);
+    }
+    checkKept("closing every handle");
+    if (running && Kernel::openFiles() == 0) {
+        Kernel::stop();
+        checkKept("the driver's unload");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    driver = std::getenv("ZQ4810_DRIVER");
+    if (driver == nullptr || driver[0] == '\0') {
+        std::fprintf(stderr, "driver fuzz: set ZQ4810_DRIVER to the ZQ4810.sys to run\n");
+        std::exit(2);
+    }
+    Emulator::observeBlocks(onBlock);
+    if (!Kernel::load(driver) || !Kernel::save()) {
+        std::fprintf(stderr, "driver fuzz: %s\n", Kernel::error()[0] != '\0' ? Kernel::error() : "cannot keep the kernel");
+        std::exit(2);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input input{data, size};
+    Sim::reset();
+    Sim::echoNotices(false);
+    previousBlock = 0;
+    registerDriver(input);
+    play(input);
+    return 0;
+}
