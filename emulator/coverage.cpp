@@ -38,6 +38,7 @@ int coveredCount;
 Watched watched[MaxWatched];
 BlockObserver observer;
 bool flushAtExit;
+bool fresh; // a byte reached since the last write
 
 void onBlock(uc_engine*, uint64_t address, uint32_t size, void* user)
 {
@@ -51,7 +52,9 @@ void onBlock(uc_engine*, uint64_t address, uint32_t size, void* user)
         return;
     }
     for (uint64_t byte = offset; byte < offset + size && byte < binary->size; ++byte) {
-        binary->reached[byte / 8] = static_cast<uint8_t>(binary->reached[byte / 8] | 1u << (byte % 8));
+        uint8_t& bits = binary->reached[byte / 8];
+        fresh = fresh || (bits & 1u << (byte % 8)) == 0;
+        bits = static_cast<uint8_t>(bits | 1u << (byte % 8));
     }
 }
 
@@ -135,7 +138,14 @@ void flushAll()
     if (folder == nullptr || folder[0] == '\0') {
         return;
     }
-    mkdir(folder, 0755);
+    char path[512];
+    std::snprintf(path, sizeof path, "%s", folder);
+    for (char* slash = std::strchr(path + 1, '/'); slash != nullptr; slash = std::strchr(slash + 1, '/')) {
+        *slash = '\0';
+        mkdir(path, 0755); // each folder on the way, as mkdir -p
+        *slash = '/';
+    }
+    mkdir(path, 0755);
     for (int k = 0; k < coveredCount; ++k) {
         flush(folder, covered[k]);
     }
@@ -179,6 +189,14 @@ void stopCovering(const Machine& machine)
             uc_hook_del(slot.uc, slot.hook);
             slot = Watched{};
         }
+    }
+}
+
+void writeCoverage()
+{
+    if (fresh) {
+        fresh = false;
+        flushAll();
     }
 }
 

@@ -18,6 +18,10 @@ void cover(Machine& machine, const Image& image, const char* path);
 // The machine's code is no longer the file's (a patch), or the machine goes.
 void stopCovering(const Machine& machine);
 
+// Writes what ran now, when anything ran that had not: for a program that
+// may end without exit(), as a fuzzer does.
+void writeCoverage();
+
 // For a fuzzer: each block entered, as its offset in the image and its size.
 // Set before the image is covered.
 using BlockObserver = void (*)(uint64_t offset, uint32_t size);

@@ -64,13 +64,29 @@ void checkKept(const char* after)
     }
 }
 
+// A kernel function the driver's start calls that fails, as the real one can.
+struct Fault {
+    const char* function; // or none
+    uint32_t status;
+};
+const char* const Failing[] = {"IoCreateDevice", "IoCreateSymbolicLink", "ZwOpenKey", "ZwQueryValueKey",
+                               "IoAllocateErrorLogEntry"};
+const uint32_t FailingStatus[] = {Kernel::StatusInsufficientResources, Kernel::StatusObjectNameCollision,
+                                  Kernel::StatusObjectNameNotFound, Kernel::StatusBufferOverflow};
+
 // The registration the driver starts from: as the DLL writes it mostly, or
-// with values missing, of another type or size, or out of range.
-void registerDriver(Input& input)
+// with values missing, of another type or size, or out of range; and now and
+// then a kernel function that fails during the start.
+Fault registerDriver(Input& input)
 {
     const uint8_t form = input.byte();
+    Fault fault = {nullptr, 0};
+    if ((form & 0x40) != 0) {
+        const uint8_t pick = input.byte();
+        fault = {Failing[pick % 5], FailingStatus[pick >> 4 & 3]};
+    }
     if ((form & 0x80) != 0) {
-        return; // not registered: the driver is not started
+        return fault; // not registered: the driver is not started
     }
     const char* parameters = RegistryPaths::ParametersKey;
     Sim::registryCreateKey(parameters);
@@ -86,14 +102,18 @@ void registerDriver(Input& input)
         const uint32_t size = (form & 0x20) != 0 && k == 1 ? 2 : 4;
         Sim::registrySetValue(parameters, names[k], type, &value, size);
     }
+    return fault;
 }
 
 // The driver as loaded, not started: every input starts it afresh.
-bool start()
+bool start(const Fault& fault)
 {
     if (!Kernel::restore()) {
         std::fprintf(stderr, "driver fuzz: the kernel cannot be put back\n");
         std::exit(2);
+    }
+    if (fault.function != nullptr) {
+        Kernel::failNext(fault.function, fault.status);
     }
     Kernel::start();
     checkKept("DriverEntry");
@@ -144,10 +164,10 @@ void request(Input& input, const uint32_t* handles)
     checkKept("a device-control request");
 }
 
-void play(Input& input)
+void play(Input& input, const Fault& fault)
 {
     uint32_t handles[MaxHandles] = {};
-    bool running = start();
+    bool running = start(fault);
     while (input.size > 0) {
         const uint8_t op = input.byte();
         switch (op % 6) {
@@ -176,7 +196,7 @@ void play(Input& input)
         default:
             // Stopping: refused while files are open; stopped, started again.
             if (running && Kernel::stop()) {
-                running = start();
+                running = start(Fault{nullptr, 0});
             }
             checkKept("stopping the driver");
             break;
@@ -215,7 +235,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Sim::reset();
     Sim::echoNotices(false);
     previousBlock = 0;
-    registerDriver(input);
-    play(input);
+    play(input, registerDriver(input));
+    // With ZQ4810_COVERAGE set, the blocks reached so far, for scripts/coverage.
+    Emulator::writeCoverage();
     return 0;
 }
