@@ -105,7 +105,7 @@ Covered* binaryOf(const Machine& machine, const Image& image, const char* path)
 void flush(const char* folder, const Covered& binary)
 {
     char path[512], header[128];
-    std::snprintf(path, sizeof path, "%s/%s.reached", folder, binary.name);
+    std::snprintf(path, sizeof path, "%.400s/%.63s.reached", folder, binary.name);
     const int headerLength = std::snprintf(header, sizeof header, "ZQ4810 reached %s\n", binary.identity);
     const size_t bytes = (binary.size + 7) / 8;
     const int fd = ::open(path, O_RDWR | O_CREAT, 0644);
