@@ -116,7 +116,7 @@ struct GuestCall {
     int count; // at most MaxGuestArguments
     const char* name;
     uint64_t stackTop;      // of the guest's stack
-    uint64_t returnAddress; // where the emulation stops
+    uint64_t returnAddress; // where the emulation stops: it holds a hlt
     uint64_t* entryStack;   // set before the callee runs: the stack pointer it starts with
 };
 
