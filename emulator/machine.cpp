@@ -355,10 +355,12 @@ uint64_t callGuest(Machine& machine, GuestCall& call)
     }
     *call.entryStack = pushFrame(machine, call);
     setCallerRegisters(machine, *call.entryStack);
-    // Stopped by the hlt at the return address, not by giving Unicorn the
+    // Stopped by the hlt at the return address, not by giving Unicorn that
     // address to stop at: Unicorn 2.0.1 keeps a little memory for every run
-    // given one, which a fuzzer's millions of calls make gigabytes.
-    const uc_err stopped = uc_emu_start(machine.uc, call.entry, 0, 0, 0);
+    // given one near the code it runs, which a fuzzer's millions of calls
+    // make gigabytes. The address it is given is the last of the address
+    // space, never mapped (0 would stop a jump to 0 without the fault).
+    const uc_err stopped = uc_emu_start(machine.uc, call.entry, machine.width->mask, 0, 0);
     if (!ranToReturn(machine, call, stopped) || !stackBalanced(machine, call) || !registersKept(machine, call)) {
         return 0;
     }
