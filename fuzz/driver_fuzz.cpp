@@ -75,21 +75,29 @@ const uint32_t FailingStatus[] = {Kernel::StatusInsufficientResources, Kernel::S
                                   Kernel::StatusObjectNameNotFound, Kernel::StatusBufferOverflow};
 
 // The registration the driver starts from: as the DLL writes it mostly, or
-// with values missing, of another type or size, or out of range; and now and
+// with values missing, of another type or size, or out of range, or only the
+// service key; the simulated board's encoders turning or not; and now and
 // then a kernel function that fails during the start.
 Fault registerDriver(Input& input)
 {
-    const uint8_t form = input.byte();
+    const uint8_t form = input.byte(), extras = input.byte();
     Fault fault = {nullptr, 0};
     if ((form & 0x40) != 0) {
         const uint8_t pick = input.byte();
         fault = {Failing[pick % 5], FailingStatus[pick >> 4 & 3]};
     }
     if ((form & 0x80) != 0) {
-        return fault; // not registered: the driver is not started
+        if ((extras & 0x40) != 0) {
+            Sim::registryCreateKey(RegistryPaths::ServiceKey); // without its Parameters
+        }
+        return fault;
     }
     const char* parameters = RegistryPaths::ParametersKey;
     Sim::registryCreateKey(parameters);
+    const uint32_t rate = (extras & 0x3Fu) * 50;
+    if (rate != 0) {
+        Sim::registrySetValue(parameters, "SimulatedCyclesPerSecond", 4, &rate, 4);
+    }
     const char* const names[] = {"IoPortAddress", "IoPortCount"};
     const uint32_t usual[] = {0x300, 16};
     for (int k = 0; k < 2; ++k) {
@@ -157,6 +165,12 @@ void request(Input& input, const uint32_t* handles)
     std::memset(out, 0xA5, sizeof out);
     for (uint32_t i = 0; i < inLength && i < 8; ++i) {
         in[i] = input.byte();
+    }
+    // The fuzzer does not see the driver's comparisons: the counter chip's
+    // commands, now and then, as the byte a port write sends.
+    static const uint8_t Commands[] = {0x01, 0x02, 0x08, 0x10, 0xA8, 0xB0, 0xB8};
+    if ((buffers & 4) != 0) {
+        in[4] = Commands[in[4] % sizeof Commands];
     }
     uint32_t information = 0;
     Kernel::control(handle, code, (buffers & 1) != 0 ? nullptr : in, inLength, (buffers & 2) != 0 ? nullptr : out,
