@@ -104,26 +104,22 @@ Covered* binaryOf(const Machine& machine, const Image& image, const char* path)
 // binary is replaced.
 void flush(const char* folder, const Covered& binary)
 {
-    char path[512], header[128];
+    char path[512];
     std::snprintf(path, sizeof path, "%.400s/%.63s.reached", folder, binary.name);
-    const int headerLength = std::snprintf(header, sizeof header, "ZQ4810 reached %s\n", binary.identity);
-    const size_t bytes = (binary.size + 7) / 8;
+    static uint8_t old[128 + MaxImage / 8], merged[sizeof old];
+    const size_t header = static_cast<size_t>(
+        std::snprintf(reinterpret_cast<char*>(merged), 128, "ZQ4810 reached %s\n", binary.identity));
+    const size_t total = header + (binary.size + 7) / 8;
     const int fd = ::open(path, O_RDWR | O_CREAT, 0644);
     if (fd < 0) {
         return;
     }
     if (flock(fd, LOCK_EX) == 0) {
-        static uint8_t old[sizeof header + MaxImage / 8];
-        const ssize_t had = pread(fd, old, sizeof old, 0);
-        static uint8_t merged[sizeof header + MaxImage / 8];
-        std::memcpy(merged, header, static_cast<size_t>(headerLength));
-        const bool same = had == static_cast<ssize_t>(static_cast<size_t>(headerLength) + bytes) &&
-                          std::memcmp(old, header, static_cast<size_t>(headerLength)) == 0;
-        for (size_t i = 0; i < bytes; ++i) {
-            merged[static_cast<size_t>(headerLength) + i] =
-                static_cast<uint8_t>(binary.reached[i] | (same ? old[static_cast<size_t>(headerLength) + i] : 0));
+        const bool same = pread(fd, old, sizeof old, 0) == static_cast<ssize_t>(total) &&
+                          std::memcmp(old, merged, header) == 0;
+        for (size_t i = header; i < total; ++i) {
+            merged[i] = static_cast<uint8_t>(binary.reached[i - header] | (same ? old[i] : 0));
         }
-        const size_t total = static_cast<size_t>(headerLength) + bytes;
         if (pwrite(fd, merged, total, 0) == static_cast<ssize_t>(total)) {
             (void)ftruncate(fd, static_cast<off_t>(total));
         }
