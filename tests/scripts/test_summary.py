@@ -50,6 +50,9 @@ ROWS = {
     "a suite that could not run here, and why": (
         {"win32.skip": "no cross toolchain; run as root: bash scripts/setup all"}, ["win32"],
         0, "    skipped 1: no cross toolchain; run as root: bash scripts/setup all (win32)", "0 passed, 0 failed, 1 skipped"),
+    "a fuzz target's finding fails its own row": (
+        {"fuzz.status": "failed", "fuzz-verdicts": "library passed 20 900 5 6\nx64-board failed 10 50 7 8\n"}, ["fuzz"],
+        1, "    FAILED: x64-board: a finding: its input is in build/fuzz/artifacts/", "1 passed, 1 failed, 0 skipped"),
     "no suites": ({}, [], 1, None, "no suites ran"),
 }
 
