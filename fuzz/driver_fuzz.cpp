@@ -1,8 +1,9 @@
 // Drives one ZQ4810.sys (ZQ4810_DRIVER names the file) in the emulated
 // kernel with whatever the fuzzer makes up: the registration it starts from,
 // then opens of any access and name, device-control requests of any code,
-// transfer method, lengths and bytes, closes, clock and encoder steps, and
-// stopping and starting the driver again. Every rule the kernel holds the
+// transfer method, lengths and bytes (and with no lengths, buffers anywhere),
+// requests of other majors, closes, clock and encoder steps, and stopping and
+// starting the driver again. Every rule the kernel holds the
 // driver to is a finding: the first breach aborts with its text. The driver's
 // own blocks, as the emulator enters them, are the fuzzer's coverage (edges
 // between blocks, in libFuzzer's extra counters), besides the emulator's.
@@ -134,6 +135,7 @@ constexpr int MaxHandles = 4;
 // it, another name.
 const char* const Names[] = {"\\\\.\\ZQ4810Dev", "\\\\.\\ZQ4810Dev\\below", "\\\\.\\ZQ4810", "\\\\.\\ZQ4810Dev\\"};
 const uint32_t Accesses[] = {0xC0000000u, 0x80000000u, 0x40000000u, 0, 0x10000000u, 0x00120089u, 0x00120116u, 1};
+const uint32_t Shares[] = {FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_SHARE_READ, FILE_SHARE_WRITE, 0};
 
 // Codes near the driver's two, and any: its device type, access bits and
 // method around them.
@@ -178,6 +180,25 @@ void request(Input& input, const uint32_t* handles)
     checkKept("a device-control request");
 }
 
+// The majors a driver leaves to the I/O manager, or a request with no
+// lengths whose buffers lie anywhere at all.
+void otherRequest(Input& input, const uint32_t* handles, uint8_t op)
+{
+    const uint32_t handle = handles[op >> 3 & 3];
+    if ((op & 0x40) == 0) {
+        static const int Majors[] = {3, 4, 5, 6, 9};
+        Kernel::request(handle, Majors[input.byte() % 5]);
+        checkKept("a request of another major function");
+        return;
+    }
+    const uint64_t base = Kernel::imageBase();
+    const uint64_t places[] = {0, 1, 0x10000, base, base + 0x1000, base - 0x100000, 0xFFFFFFFFu, ~uint64_t{0}};
+    const uint8_t where = input.byte();
+    uint32_t information = 0;
+    Kernel::controlAt(handle, controlCode(input), places[where & 7], places[where >> 3 & 7], &information);
+    checkKept("a request with buffers anywhere");
+}
+
 void play(Input& input, const Fault& fault)
 {
     uint32_t handles[MaxHandles] = {};
@@ -186,9 +207,13 @@ void play(Input& input, const Fault& fault)
         const uint8_t op = input.byte();
         switch (op % 6) {
         case 0: {
+            // Into a slot; now and then without a security context, as
+            // Wine's kernel opens, or sharing less.
+            const uint8_t how = input.byte();
+            const Kernel::Security security = (how & 0x10) != 0 ? Kernel::Security::None : Kernel::Security::Given;
             uint32_t status = 0;
-            const uint32_t opened = Kernel::open(Names[op >> 3 & 3], Accesses[op >> 5 & 7], &status);
-            handles[input.byte() % MaxHandles] = opened;
+            handles[how % MaxHandles] =
+                Kernel::open(Names[op >> 3 & 3], Accesses[op >> 5 & 7], &status, security, Shares[how >> 5 & 3]);
             checkKept("an open");
             break;
         }
@@ -208,6 +233,10 @@ void play(Input& input, const Fault& fault)
             break;
         }
         default:
+            if ((op & 0x80) != 0) {
+                otherRequest(input, handles, op);
+                break;
+            }
             // Stopping: refused while files are open; stopped, started again.
             if (running && Kernel::stop()) {
                 running = start(Fault{nullptr, 0});
