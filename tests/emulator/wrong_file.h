@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include <unistd.h>
+
 namespace WrongFile {
 
 struct Case {
@@ -35,7 +37,8 @@ void expectRefused(const char* original, const Case& wrong, Load load, Error err
         ASSERT_NE(at, std::string::npos);
         bytes.replace(at, wrong.to.size(), wrong.to);
     }
-    const std::string path = testing::TempDir() + "zq4810_wrong_file";
+    // A name of this process's own: the tests of several files may run at once.
+    const std::string path = testing::TempDir() + "zq4810_wrong_file." + std::to_string(getpid());
     std::ofstream(path, std::ios::binary) << bytes;
     EXPECT_FALSE(load(path.c_str()));
     const std::string said = error();
