@@ -1,5 +1,6 @@
 #include "channel/port_channel.h"
 
+#include "zq4810/device.h"
 #include "zq4810/result_code.h"
 #include "common/user_notice.h"
 #include "platform/win32.h"
@@ -8,10 +9,8 @@ namespace PortChannel {
 
 namespace {
 
-constexpr const char DeviceName[] = "\\\\.\\ZQ4810Dev";
-
-constexpr DWORD ReadCode = 0;  // device control code of a port read
-constexpr DWORD WriteCode = 1; // device control code of a port write
+using Device::ReadCode;
+using Device::WriteCode;
 constexpr DWORD ReadInputLength = 4;
 constexpr DWORD WriteInputLength = 5;
 constexpr DWORD ReadDataLength = 1;
@@ -54,7 +53,7 @@ i32 fail(const char* text, i32 result)
 
 HANDLE openDevice(DWORD access, DWORD share)
 {
-    return CreateFileA(DeviceName, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    return CreateFileA(Device::Name, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 void putOffset(u32 offset)

@@ -5,6 +5,7 @@
 // Any number of openings may be open at once. The ports behind it are
 // ports.cpp's; every request is logged by trace.cpp.
 #include "platform/sim/internal.h"
+#include "zq4810/device.h"
 #include "platform/sim/record_log.h"
 #include "platform/sim/text.h"
 
@@ -12,12 +13,11 @@
 
 namespace {
 
-constexpr const char DeviceName[] = "\\\\.\\ZQ4810Dev";
+using Device::ReadCode;
+using Device::WriteCode;
 constexpr int MaxHandles = 16;
 constexpr int MaxOpenCalls = 16;
 constexpr uintptr_t FirstHandle = 0x1000; // never null, never INVALID_HANDLE_VALUE
-constexpr DWORD ReadCode = 0;
-constexpr DWORD WriteCode = 1;
 
 struct DeviceHandle {
     bool open;
@@ -71,7 +71,7 @@ extern "C" HANDLE WINAPI SimCreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess
     HANDLE result = INVALID_HANDLE_VALUE;
     const bool injected = SimFaults::hit(Sim::Call::DeviceOpen) ||
                           (failingAccess & dwDesiredAccess) != 0;
-    if (!injected && lpFileName != nullptr && SimText::sameNoCase(lpFileName, DeviceName) &&
+    if (!injected && lpFileName != nullptr && SimText::sameNoCase(lpFileName, Device::Name) &&
         dwCreationDisposition == OPEN_EXISTING) {
         for (int slot = 0; slot < MaxHandles; ++slot) {
             if (!handles[slot].open) {
