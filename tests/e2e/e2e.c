@@ -103,9 +103,32 @@ static void registerDriver(void)
     expect("AZQ4810CHECKIFDRIVER() again", AZQ4810CHECKIFDRIVER(), 0);
 }
 
+/* The requests the driver must refuse, and two it must answer: what each
+ * sends, and the error it must fail with (-1: any error; 0: it succeeds,
+ * giving one byte for a read and none for a write) and the byte a read gives
+ * (-1: not looked at). */
+struct Request {
+    const char* what;
+    DWORD code, offset, inLength;
+    BYTE value;
+    DWORD outLength;
+    int error, byte;
+};
+static const struct Request requests[] = {
+    {"control code 2", 2, 0, 4, 0, 1, ERROR_INVALID_FUNCTION, -1},
+    {"read, 3-byte input", 0, 0, 3, 0, 1, ERROR_INVALID_PARAMETER, -1},
+    {"read, no output", 0, 0, 4, 0, 0, -1, -1},
+    {"write, 4-byte input", 1, 0, 4, 0, 0, -1, -1},
+    {"read at offset 16 = IoPortCount", 0, 16, 4, 0, 1, ERROR_INVALID_PARAMETER, -1},
+    {"write at offset 0xFFFFFFFF", 1, 0xFFFFFFFF, 5, 0, 0, -1, -1},
+    {"read at offset 15 (nothing there)", 0, 15, 4, 0, 1, 0, 0xFF},
+    {"write with a 1-byte output", 1, 9, 5, 0x47, 1, 0, -1},
+};
+
 static void operate(void)
 {
     char call[64];
+    size_t row;
     int axis;
     BYTE byte;
     DWORD bytes;
@@ -150,28 +173,24 @@ static void operate(void)
     expect("AZQ4810READPOSITION(4)", AZQ4810READPOSITION(4), 1);
 
     printf("requests the driver must refuse (and one it must answer):\n");
-    ok = request(2, 0, 4, 0, 1, &byte, &bytes, &error);
-    expect("  control code 2: succeeded", ok, 0);
-    expect("  control code 2: error", (int)error, ERROR_INVALID_FUNCTION);
-    ok = request(0, 0, 3, 0, 1, &byte, &bytes, &error);
-    expect("  read, 3-byte input: succeeded", ok, 0);
-    expect("  read, 3-byte input: error", (int)error, ERROR_INVALID_PARAMETER);
-    ok = request(0, 0, 4, 0, 0, &byte, &bytes, &error);
-    expect("  read, no output: succeeded", ok, 0);
-    ok = request(1, 0, 4, 0, 0, &byte, &bytes, &error);
-    expect("  write, 4-byte input: succeeded", ok, 0);
-    ok = request(0, 16, 4, 0, 1, &byte, &bytes, &error);
-    expect("  read at offset 16 = IoPortCount: succeeded", ok, 0);
-    expect("  read at offset 16: error", (int)error, ERROR_INVALID_PARAMETER);
-    ok = request(1, 0xFFFFFFFF, 5, 0, 0, &byte, &bytes, &error);
-    expect("  write at offset 0xFFFFFFFF: succeeded", ok, 0);
-    ok = request(0, 15, 4, 0, 1, &byte, &bytes, &error);
-    expect("  read at offset 15: succeeded", ok, 1);
-    expect("  read at offset 15: bytes returned", (int)bytes, 1);
-    expect("  read at offset 15: byte (nothing there)", byte, 0xFF);
-    ok = request(1, 9, 5, 0x47, 1, &byte, &bytes, &error);
-    expect("  write with a 1-byte output: succeeded", ok, 1);
-    expect("  write with a 1-byte output: bytes returned", (int)bytes, 0);
+    for (row = 0; row < sizeof requests / sizeof requests[0]; ++row) {
+        const struct Request* r = &requests[row];
+        ok = request(r->code, r->offset, r->inLength, r->value, r->outLength, &byte, &bytes, &error);
+        sprintf(call, "  %s: succeeded", r->what);
+        expect(call, ok, r->error == 0);
+        if (r->error > 0) {
+            sprintf(call, "  %s: error", r->what);
+            expect(call, (int)error, r->error);
+        }
+        if (r->error == 0) {
+            sprintf(call, "  %s: bytes returned", r->what);
+            expect(call, (int)bytes, (int)r->outLength == 1 && r->code == 0 ? 1 : 0);
+        }
+        if (r->byte >= 0) {
+            sprintf(call, "  %s: byte", r->what);
+            expect(call, byte, r->byte);
+        }
+    }
     expect("  port 9", port(9), 0x47);
 
     expect("CloseHandle(own opening)", CloseHandle(device) ? 0 : (int)GetLastError(), 0);
